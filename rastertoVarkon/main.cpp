@@ -1,0 +1,2 @@
+// Entry of the rastertoVarkon CUPS filter.
+int main() { return 1; }
