@@ -1,0 +1,230 @@
+// Filter entry and job flow of pstoVarkon.
+#include "job_flow.h"
+
+#include "job_state.h"
+#include "liaison.h"
+#include "line_reader.h"
+#include "page_size_admission.h"
+#include "pdf_path.h"
+#include "printer_families.h"
+#include "stream_rewriting.h"
+#include "temp_file.h"
+#include "text_search.h"
+
+#include <cups/sidechannel.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+// Shows a localised message with a prefix, the way the CUPS tools do.
+extern "C" void _cupsLangPrintError(const char *prefix, const char *message);
+
+namespace {
+
+constexpr double kDeviceIdTimeout = 10800.0;
+constexpr std::string_view kUel = "%-12345X";
+// End of the PostScript job, then the PJL universal exit.
+constexpr char kEndOfJob[] = "\x04\x1b%-12345X\n";
+static_assert(sizeof kEndOfJob - 1 == 11, "end-of-job sequence is 11 bytes");
+
+void install_cancel_handler()
+{
+    struct sigaction action {};
+    action.sa_handler = cancel_job;
+    sigemptyset(&action.sa_mask);
+    // Reads of the input and waits for the PDF tools go on after the signal.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The working file and whether the filter must remove it at the end.
+struct WorkingFile {
+    char path[kWorkingPathField] = {};
+    char **argv = nullptr;
+
+    ~WorkingFile()
+    {
+        if (path[0] != '\0' && varkon::filter_owns(path, argv))
+            unlink(path);
+    }
+};
+
+bool take_input(int argc, char **argv, WorkingFile &working)
+{
+    if (argc == 6) {
+        char path[kStdinCopyPathField] = {};
+        if (Copy_StdinToTempFile(path))
+            std::snprintf(working.path, sizeof working.path, "%s", path);
+        return true;
+    }
+    if (std::strlen(argv[6]) >= sizeof working.path) {
+        std::fputs("ERROR: The name of the input file is too long.\n", stderr);
+        return false;
+    }
+    std::snprintf(working.path, sizeof working.path, "%s", argv[6]);
+    return true;
+}
+
+bool wants_filter_collation(const char *options)
+{
+    return varkon::contains_nocase(options, "collate") && !varkon::contains_nocase(options, "noCollate");
+}
+
+// Jurvex preparation: page size, collation, admission, A5; false when refused.
+bool prepare_jurvex_job(char **argv, const char *working_path)
+{
+    int w = 0, h = 0;
+    checkmediasize(argv, 0, &w, &h);
+    width = w;
+    height = h;
+    if (wants_filter_collation(argv[5])) {
+        iscollate = 1;
+        copies = std::atoi(argv[4]);
+    }
+    if (isSupportCustomPageSize(argv[5], working_path) != 1) {
+        sleep(1);
+        _cupsLangPrintError("ERROR", "The current custom pager cannot be printed,please use the corrent paper\n");
+        return false;
+    }
+    if (isA5PageSize(argv[5], working_path))
+        isA5Page = 1;
+    return true;
+}
+
+void print_halvex_job(char **argv, char *working_path)
+{
+    CreatRotateDuplex(argv, working_path);
+    if (pdf2ps(working_path, argv) == 1) {
+        Creatpthread(argv);
+        WritePrintFileToStdout(working_path, argv);
+    } else {
+        std::fputs("DEBUG: fail to change file from pdf to ps.\n", stderr);
+    }
+    Waitpthread();
+}
+
+int run_job(int argc, char **argv)
+{
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "ERROR: Usage: %s job-id user title copies options [file]\n",
+                     argc > 0 && argv[0] != nullptr ? argv[0] : "pstoVarkon");
+        return 1;
+    }
+    char device_id[kDeviceIdField] = {};
+    int length = static_cast<int>(kDeviceIdField) - 1;
+    bool have_id = query1284info(device_id, &length);
+    isJurvexPrinter(device_id, have_id);
+
+    WorkingFile working;
+    working.argv = argv;
+    if (!take_input(argc, argv, working))
+        return 1;
+    if (isjurvex && !prepare_jurvex_job(argv, working.path))
+        return 1;
+
+    length = static_cast<int>(kDeviceIdField) - 1;
+    have_id = query1284info(device_id, &length);
+    if (isHalvexPrinter(device_id, have_id))
+        print_halvex_job(argv, working.path);
+    else
+        WritePSdataToStdout(argv, working.path);
+    return 0;
+}
+
+} // namespace
+
+void cancel_job(int /*signal*/)
+{
+    const int saved_errno = errno;
+    job_canceled.store(1);
+    static constexpr char kMessage[] = "cancel_job =1\n";
+    const ssize_t written = write(2, kMessage, sizeof kMessage - 1);
+    static_cast<void>(written);
+    errno = saved_errno;
+}
+
+int Copy_StdinToTempFile(char *path)
+{
+    varkon::TempFile copy(kStdinCopyPathField);
+    if (!copy.valid()) {
+        std::fputs("DEBUG: Unable to creat temp file.\n", stderr);
+        return 0;
+    }
+    std::fprintf(stderr, "DEBUG:copying to temp print file \"%s\"\n", copy.path().c_str());
+
+    std::vector<char> block(kCopyBlockSize + 1, '\0');
+    std::size_t last = 0;
+    for (;;) {
+        const ssize_t n = read(0, block.data(), kCopyBlockSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        last = static_cast<std::size_t>(n);
+        if (write(copy.fd(), block.data(), last) != n) {
+            std::fputs("ERROR: Unable to copy the print data to a temporary file.\n", stderr);
+            return 0;
+        }
+    }
+    // A job that does not end with the universal exit gets one, so that the
+    // printer closes it; only the last block read is looked at.
+    const std::string_view tail(block.data(), strnlen(block.data(), last));
+    if (tail.size() > 9 && !varkon::contains_nocase(tail, kUel)) {
+        const bool ok = write(copy.fd(), kEndOfJob, sizeof kEndOfJob - 1) == sizeof kEndOfJob - 1;
+        std::fputs(kEndOfJob, stderr);
+        if (!ok) {
+            std::fputs("ERROR: Unable to copy the print data to a temporary file.\n", stderr);
+            return 0;
+        }
+    }
+    std::snprintf(path, kStdinCopyPathField, "%s", copy.release().c_str());
+    return 1;
+}
+
+bool query1284info(char *deviceId, int *length)
+{
+    const cups_sc_status_t status =
+        cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, deviceId, length, kDeviceIdTimeout);
+    if (status == CUPS_SC_STATUS_OK && *length > 0) {
+        deviceId[*length] = '\0';
+        return true;
+    }
+    deviceId[0] = '\0';
+    std::fputs("cups api can't find 1284 information.\n", stderr);
+    return false;
+}
+
+void WritePrintFileToStdout(const char *path, char ** /*argv*/)
+{
+    const varkon::File file(path != nullptr ? std::fopen(path, "rb") : nullptr);
+    if (!file) {
+        std::fprintf(stderr, "DEBUG:Unable open a print file \"%s\"\n", path != nullptr ? path : "");
+        return;
+    }
+    varkon::copy_blocks_to_stdout(file.get(), false);
+    std::fputs("DEBUG:Successfully write print file to stdout.\n", stderr);
+}
+
+bool varkon::filter_owns(const char *path, char **argv)
+{
+    return !(argv != nullptr && argv[6] != nullptr && std::strcmp(path, argv[6]) == 0);
+}
+
+int varkon::run_pstoVarkon(int argc, char **argv)
+{
+    setbuf(stderr, nullptr);
+    install_cancel_handler();
+    try {
+        return run_job(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fputs("ERROR: Out of memory.\n", stderr);
+        return 1;
+    }
+}

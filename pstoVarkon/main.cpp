@@ -1,0 +1,4 @@
+// Entry of the pstoVarkon CUPS filter.
+#include "job_flow.h"
+
+int main(int argc, char **argv) { return varkon::run_pstoVarkon(argc, argv); }
