@@ -12,7 +12,10 @@
 #include "page_commands.h"
 #include "platform.h"
 
+// JBIG-KIT's header declares C functions without saying so.
+extern "C" {
 #include <jbig.h>
+}
 
 #include <algorithm>
 #include <climits>

@@ -2,7 +2,10 @@
 // platform's parameters and writes into the caller's collection buffer.
 #include "jbigCompress.h"
 
+// JBIG-KIT's header declares C functions without saying so.
+extern "C" {
 #include <jbig.h>
+}
 
 #include <new>
 

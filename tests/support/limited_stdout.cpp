@@ -1,0 +1,53 @@
+// A file-size limit on the whole process turns writes past `limit` into EFBIG
+// failures; the limit applies only while the capture is active.
+#include "limited_stdout.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace varkon::test {
+
+LimitedStdout::LimitedStdout(size_t limit)
+{
+    std::fflush(stdout);
+    char path[] = "/tmp/varkon-limited-XXXXXX";
+    capture_fd_ = mkstemp(path);
+    if (capture_fd_ < 0)
+        throw std::runtime_error("mkstemp failed");
+    unlink(path);
+    saved_fd_ = dup(1);
+    if (saved_fd_ < 0 || dup2(capture_fd_, 1) < 0)
+        throw std::runtime_error("cannot redirect descriptor 1");
+    // Without this the first write past the limit would end the test program.
+    saved_handler_ = signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved_limit_);
+    rlimit limited = saved_limit_;
+    limited.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &limited);
+}
+
+LimitedStdout::~LimitedStdout() { finish(); }
+
+std::string LimitedStdout::finish()
+{
+    if (finished_)
+        return data_;
+    finished_ = true;
+    setrlimit(RLIMIT_FSIZE, &saved_limit_);
+    signal(SIGXFSZ, saved_handler_);
+    dup2(saved_fd_, 1);
+    close(saved_fd_);
+    if (lseek(capture_fd_, 0, SEEK_SET) == 0) {
+        char buf[65536];
+        ssize_t n;
+        while ((n = read(capture_fd_, buf, sizeof buf)) > 0)
+            data_.append(buf, static_cast<size_t>(n));
+    }
+    close(capture_fd_);
+    return data_;
+}
+
+} // namespace varkon::test
