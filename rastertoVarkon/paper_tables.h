@@ -17,10 +17,16 @@ struct PAPER_SIZE_INFO {
     char strPageSize[16];      // PPD PageSize choice name
 };
 
-extern const PAPER_SIZE_INFO gPaperSizeArray_Belvar[];
-extern const PAPER_SIZE_INFO gPaperSizeArray_BelvarMFP[];
-extern const PAPER_SIZE_INFO gPaperSizeArray_Oskel_Drevan[];
-extern const PAPER_SIZE_INFO gPaperSizeArray_Nimbrel_Sarvel[];
+// Rows of each table, not counting the end row.
+constexpr int kBelvarRows = 24;
+constexpr int kBelvarMFPRows = 23;
+constexpr int kOskelDrevanRows = 23;
+constexpr int kNimbrelSarvelRows = 23;
+
+extern const PAPER_SIZE_INFO gPaperSizeArray_Belvar[kBelvarRows + 1];
+extern const PAPER_SIZE_INFO gPaperSizeArray_BelvarMFP[kBelvarMFPRows + 1];
+extern const PAPER_SIZE_INFO gPaperSizeArray_Oskel_Drevan[kOskelDrevanRows + 1];
+extern const PAPER_SIZE_INFO gPaperSizeArray_Nimbrel_Sarvel[kNimbrelSarvelRows + 1];
 
 // Model table lookup: the paper table for the PPD model name, platform through pPlatform.
 const PAPER_SIZE_INFO *GetPaperSizeArray(const char *pPPDFile, int *pPlatform);
@@ -31,3 +37,11 @@ int GetPaperArrayIndex(const unsigned cupsPaperSize[2], const PAPER_SIZE_INFO *p
 // Replaces an oversize page size from the table by the job's PageSize option.
 void isCutThePaper(cups_page_header2_t *header, const PAPER_SIZE_INFO *paperSizeArray, int num_option,
                    cups_option_t *options);
+
+namespace varkon {
+
+// The PPD's PlatForm text ("PLATFORM_C", "PLATFORM_Z", "PLATFORM_M", any case):
+// the platform through pPlatform and its paper table; platform 0 and nullptr otherwise.
+const PAPER_SIZE_INFO *platform_paper_table(const char *platformText, int *pPlatform);
+
+} // namespace varkon
