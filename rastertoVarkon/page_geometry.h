@@ -1,0 +1,73 @@
+// Page geometry: the device image size of a page, and the five parameter
+// records that the job loop hands to the command layer.
+#pragma once
+
+#include "job_options.h"
+#include "paper_tables.h"
+#include "prnt.h"
+
+#include <cups/cups.h>
+#include <cups/raster.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace varkon {
+
+// Limits on what one page may ask for. Raster headers and PPD sizes are
+// untrusted: a page beyond these is refused before anything is allocated.
+// The largest real page, Legal at 1200 x 1200 dpi on platform C, is 9856 x
+// 16328 device pixels (161 MB of gray) with lines of 10200 bytes.
+constexpr uint32_t kMaxDeviceWidth = 16384;  // device pixels per line; twice that still fits 16 bits
+constexpr uint32_t kMaxDeviceHeight = 32768; // device lines
+constexpr uint64_t kMaxDevicePixels = uint64_t(1) << 28; // 256 MB gray page
+constexpr uint32_t kMaxRasterLineBytes = 65536;
+constexpr uint32_t kMaxRasterLines = 131072;
+
+// The device image of one page and what the printer is told about it.
+struct PageGeometry {
+    uint32_t W = 0;          // fwImgWPixel: printable width in device pixels
+    uint32_t H = 0;          // fwImgHPixel: printable height in device lines
+    int32_t paperNum = 0;    // the printer's paper code; 255 (C) or 0 (Z, M) for a computed size
+    uint16_t marginX = 0;
+    uint16_t marginY = 0;
+    uint16_t resolutionX = 0; // as sent: dpi / 10 on C and Z, dpi on M
+    uint16_t resolutionY = 0;
+};
+
+// Why a raster header cannot be printed, as an "ERROR:" line, or nullptr when
+// it can: 8 bits per colour and per pixel, lines and line count non-zero,
+// cupsBytesPerLine at least cupsWidth, both within the caps above.
+const char *raster_header_problem(const cups_page_header2_t &header);
+
+// Device image size and paper code of a page. An oversize page may first be
+// replaced from the table by the PageSize option; the lookup may set the
+// LONGEDGEFEED feature. Returns 1, or 0 with `problem` set to an "ERROR:" line
+// when the size is zero, not a number or beyond the caps.
+int compute_page_geometry(cups_page_header2_t *header, const PAPER_SIZE_INFO *paperSizeArray, int num_option,
+                          cups_option_t *options, PRINT_FUNC_INFO *features, int platform, PageGeometry *geometry,
+                          const char **problem);
+
+// Whether the page is A5 fed long edge first: its image is turned by a quarter.
+bool long_edge_a5(const PageGeometry &geometry, const PRINT_FUNC_INFO *features, int platform);
+
+// Bytes of the dithered page: W x H / 8, twice that in two-bit mode.
+size_t mono_image_bytes(uint32_t W, uint32_t H, int b2Bit);
+
+void fill_start_doc_param(GDI_START_DOC_PARAM *param, const char *jobId, const char *title,
+                          const PRINT_FUNC_INFO *features, int platform, int iSupportManDuplex);
+
+void fill_start_page_param(GDI_START_PAGE_PARAM *param, const PageGeometry &geometry,
+                           const cups_page_header2_t &header, const PRINT_FUNC_INFO *features, int platform,
+                           int b2Bit, int page);
+
+// W and H are those of the image as dithered (after any quarter turn).
+void fill_send_page_param(GDI_SEND_PAGE_PARAM *param, uint32_t W, uint32_t H, int b2Bit,
+                          const cups_page_header2_t &header, int platform, unsigned char *image);
+
+void fill_end_page_param(GDI_END_PAGE_PARAM *param, const cups_page_header2_t &header,
+                         const PRINT_FUNC_INFO *features, int page);
+
+void fill_end_doc_param(GDI_END_DOC_PARAM *param, const PRINT_FUNC_INFO *features, int page);
+
+} // namespace varkon
