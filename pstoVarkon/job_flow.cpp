@@ -72,11 +72,6 @@ bool take_input(int argc, char **argv, WorkingFile &working)
     return true;
 }
 
-bool wants_filter_collation(const char *options)
-{
-    return varkon::contains_nocase(options, "collate") && !varkon::contains_nocase(options, "noCollate");
-}
-
 // Jurvex preparation: page size, collation, admission, A5; false when refused.
 bool prepare_jurvex_job(char **argv, const char *working_path)
 {
@@ -84,7 +79,7 @@ bool prepare_jurvex_job(char **argv, const char *working_path)
     checkmediasize(argv, 0, &w, &h);
     width = w;
     height = h;
-    if (wants_filter_collation(argv[5])) {
+    if (varkon::wants_filter_collation(argv[5])) {
         iscollate = 1;
         copies = std::atoi(argv[4]);
     }
@@ -210,6 +205,11 @@ void WritePrintFileToStdout(const char *path, char ** /*argv*/)
     }
     varkon::copy_blocks_to_stdout(file.get(), false);
     std::fputs("DEBUG:Successfully write print file to stdout.\n", stderr);
+}
+
+bool varkon::wants_filter_collation(const char *options)
+{
+    return options != nullptr && contains_nocase(options, "collate") && !contains_nocase(options, "noCollate");
 }
 
 bool varkon::filter_owns(const char *path, char **argv)

@@ -30,6 +30,10 @@ namespace varkon {
 // main() of the filter: returns the exit status.
 int run_pstoVarkon(int argc, char **argv);
 
+// Whether the filter makes collated copies itself: the options ask for
+// collation ("collate" in any letter case) and nowhere for "noCollate".
+bool wants_filter_collation(const char *options);
+
 // Whether the filter made `path` itself: the input file CUPS names as the
 // seventh argument is never removed.
 bool filter_owns(const char *path, char **argv);
