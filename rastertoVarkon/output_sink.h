@@ -25,11 +25,24 @@ extern int gManualDuplexEvenFile;
 extern std::vector<int32_t> gCacheSize;
 
 // Sends `count` bytes to the printer (when gSendDataToDevice is 1) and, with
-// bCache 1, to the open spool files. 1 when the last destination accepted them.
+// bCache 1, to the open spool files. 1 when the last destination accepted them;
+// 0 for absent data (with prntLastError set) and for a zero-length write.
 int SendDataToFile(const unsigned char *pData, size_t count, int bCache);
 
 // Two zero bytes through the sink, cached. 1 on success.
 int Insert00();
 
-// SIGALRM handler: the keep-alive of platforms C and Z.
+// SIGALRM handler: the keep-alive of platforms C and Z. Writes two zero bytes
+// straight to descriptor 1 (never spooled) when g_ismiddlepage is 0.
 void SendDummyCommand(int sig);
+
+namespace varkon {
+
+// Sticky failure flags of the job: a write to standard output came up short
+// (the backend is gone, the disk is full), or a spool file lost bytes.
+bool printer_stream_failed();
+int printer_stream_errno(); // errno of the first short write to standard output
+bool spool_write_failed();
+void reset_sink_failures(); // for tests that run several jobs in one process
+
+} // namespace varkon

@@ -1,0 +1,134 @@
+// The output sink. Standard output is written with write(2) on descriptor 1
+// and never through stdio: the keep-alive handler writes the same descriptor
+// from a signal, and there must be no buffered bytes that its two zero bytes
+// could overtake.
+#include "output_sink.h"
+
+#include "job_state.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+int gSendDataToDevice = 1;
+std::atomic<int> g_ismiddlepage{1};
+int gCollateFile = 0;
+int gManualDuplexOddFile = 0;
+int gManualDuplexEvenFile = 0;
+std::vector<int32_t> gCacheSize;
+
+namespace {
+
+bool g_stream_failed = false;
+bool g_spool_failed = false;
+int g_stream_errno = 0;
+
+// Writes all `count` bytes, resuming after partial writes and interrupted
+// calls. Returns the bytes written, and sets errno when that is short.
+size_t write_all(int fd, const unsigned char *data, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = write(fd, data + done, count - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            // A non-blocking descriptor from the backend: wait as a blocking write would.
+            pollfd ready = {fd, POLLOUT, 0};
+            if (poll(&ready, 1, -1) < 0 && errno != EINTR)
+                break;
+        } else
+            break;
+    }
+    return done;
+}
+
+// Result of one spool write: the bytes written, as the sink reports them.
+size_t spool(int fd, const unsigned char *data, size_t count)
+{
+    const size_t written = write_all(fd, data, count);
+    if (written != count)
+        g_spool_failed = true;
+    return written;
+}
+
+void grow_even_index(size_t entry)
+{
+    if (gCacheSize.size() <= entry)
+        gCacheSize.resize(entry + 1, 0);
+}
+
+} // namespace
+
+int SendDataToFile(const unsigned char *pData, size_t count, int bCache)
+{
+    g_ismiddlepage = 1;
+    if (pData == nullptr) {
+        std::snprintf(prntLastError, sizeof prntLastError, "%s", "SendDataToFile() :: NULL == pData");
+        return 0;
+    }
+    size_t result = 0;
+    if (gSendDataToDevice == 1) {
+        const size_t written = write_all(1, pData, count);
+        if (written != count && !g_stream_failed) {
+            g_stream_failed = true;
+            g_stream_errno = errno;
+        }
+        result = (count > 0 && written == count) ? 1 : 0;
+    }
+    if (gCollateFile != 0 && bCache == 1)
+        result = spool(gCollateFile, pData, count);
+    if (gManualDuplexOddFile != 0 && g_page % 2 == 1 && bCache == 1)
+        result = spool(gManualDuplexOddFile, pData, count);
+    if (gManualDuplexEvenFile != 0 && g_page % 2 == 0 && g_page > 0 && bCache == 1) {
+        result = spool(gManualDuplexEvenFile, pData, count);
+        const size_t entry = static_cast<size_t>(g_page / 2 - 1);
+        grow_even_index(entry);
+        gCacheSize[entry] += static_cast<int32_t>(result);
+    }
+    g_ismiddlepage = 1;
+    return result != 0 ? 1 : 0;
+}
+
+int Insert00()
+{
+    static const unsigned char kZeros[2] = {0x00, 0x00};
+    if (SendDataToFile(kZeros, sizeof kZeros, 1) == 1)
+        return 1;
+    varkon::prepend_last_error("Insert00() :: Send 00 00 to file Fail0 ==  \n");
+    return 0;
+}
+
+void SendDummyCommand(int)
+{
+    if (g_ismiddlepage.load() != 0)
+        return;
+    // Only async-signal-safe calls here; errno belongs to the interrupted code.
+    const int saved_errno = errno;
+    static const char kZeros[2] = {0x00, 0x00};
+    ssize_t ignored = write(1, kZeros, sizeof kZeros);
+    (void)ignored;
+    errno = saved_errno;
+}
+
+namespace varkon {
+
+bool printer_stream_failed() { return g_stream_failed; }
+
+int printer_stream_errno() { return g_stream_errno; }
+
+bool spool_write_failed() { return g_spool_failed; }
+
+void reset_sink_failures()
+{
+    g_stream_failed = false;
+    g_spool_failed = false;
+    g_stream_errno = 0;
+}
+
+} // namespace varkon

@@ -1,0 +1,197 @@
+// Spool files and their replays through the output sink.
+#include "spool.h"
+
+#include "cupsdll.h"
+#include "job_state.h"
+#include "output_sink.h"
+#include "page_transforms.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace varkon {
+
+namespace {
+
+void close_descriptor(int &fd)
+{
+    if (fd > 0)
+        close(fd);
+    fd = 0;
+}
+
+// One block of a replay, resent a bounded number of times.
+bool send_replay_block(const unsigned char *data, size_t count)
+{
+    for (int attempt = 0; attempt < kReplayAttempts; ++attempt)
+        if (SendDataToFile(data, count, 0) == 1)
+            return true;
+    return false;
+}
+
+// Reads `length` bytes at `offset` of a spool file, retrying interrupted and short reads.
+bool read_spool(int fd, unsigned char *data, size_t length, off_t offset)
+{
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = pread(fd, data + done, length - done, offset + static_cast<off_t>(done));
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            return false;
+    }
+    return true;
+}
+
+// Sends a whole spool file from its start in blocks of `block` bytes.
+bool replay_file(int fd, size_t block)
+{
+    std::vector<unsigned char> buffer(block);
+    off_t offset = 0;
+    while (Canceled == 0) {
+        const ssize_t n = pread(fd, buffer.data(), block, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n == 0;
+        if (!send_replay_block(buffer.data(), static_cast<size_t>(n)))
+            return false;
+        offset += n;
+    }
+    return true;
+}
+
+int32_t even_page_length(size_t entry) { return entry < gCacheSize.size() ? gCacheSize[entry] : 0; }
+
+// The even pages from the last one down to page 2, each read from its offset in the even spool.
+bool replay_even_pages_reversed()
+{
+    const size_t evenPages = static_cast<size_t>(g_page / 2);
+    std::vector<off_t> offsets(evenPages + 1, 0);
+    for (size_t k = 0; k < evenPages; ++k)
+        offsets[k + 1] = offsets[k] + even_page_length(k);
+    std::vector<unsigned char> buffer(kCollateReplayBlock);
+    for (size_t k = evenPages; k-- > 0 && Canceled == 0;) {
+        for (off_t at = offsets[k]; at < offsets[k + 1];) {
+            const size_t chunk = static_cast<size_t>(std::min<off_t>(offsets[k + 1] - at, buffer.size()));
+            if (!read_spool(gManualDuplexEvenFile, buffer.data(), chunk, at) ||
+                !send_replay_block(buffer.data(), chunk))
+                return false;
+            at += static_cast<off_t>(chunk);
+        }
+    }
+    return true;
+}
+
+bool send_manual_duplex_command(int platform)
+{
+    if (SendManualDuplexCmd(platform) != 0)
+        return true;
+    prepend_last_error("main() :: Manual duplex cmd Fail ! \n");
+    std::fputs(prntLastError, stderr);
+    return false;
+}
+
+// Second pass of one copy: the back sides, with the blank page that completes an odd sheet.
+bool send_back_sides(const ManualDuplexEnd &job)
+{
+    const bool odd = (g_page % 2) == 1;
+    if (odd && !job.reverse)
+        InsertBlankPage(job.header, job.startPageParam, job.platform);
+    if (!replay_even_pages_reversed())
+        return false;
+    if (odd && job.reverse)
+        InsertBlankPage(job.header, job.startPageParam, job.platform);
+    return true;
+}
+
+} // namespace
+
+int create_spool_file(char *name)
+{
+    int fd = pfcupsTempFd(name, 255);
+    if (fd < 0)
+        return -1;
+    unlink(name);
+    if (fd == 0) { // 0 means "no spool file" to the sink
+        const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
+        fd = moved;
+    }
+    return fd;
+}
+
+int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName)
+{
+    gCollateFile = 0;
+    if (collate && !manualDuplex) {
+        const int fd = create_spool_file(collateName);
+        if (fd < 0) {
+            std::fputs("ERROR: Unable to create the spool file for collated copies\n", stderr);
+            return 0;
+        }
+        gCollateFile = fd;
+    }
+    gManualDuplexOddFile = 0;
+    gManualDuplexEvenFile = 0;
+    if (manualDuplex) {
+        gSendDataToDevice = 0;
+        for (auto [name, slot] : {std::pair{oddName, &gManualDuplexOddFile}, {evenName, &gManualDuplexEvenFile}}) {
+            const int fd = create_spool_file(name);
+            if (fd < 0) {
+                std::fprintf(stderr, "%s file open fail\n", name);
+                return 0;
+            }
+            *slot = fd;
+        }
+        gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
+    }
+    return 1;
+}
+
+int replay_collation(unsigned copies)
+{
+    bool ok = true;
+    for (unsigned copy = 1; copy < copies && Canceled == 0 && ok; ++copy)
+        ok = replay_file(gCollateFile, kCollateReplayBlock);
+    close_descriptor(gCollateFile);
+    return ok ? 1 : 0;
+}
+
+int finish_manual_duplex(const ManualDuplexEnd &job)
+{
+    std::fprintf(stderr, "INFO:%s\n", job.message);
+    gSendDataToDevice = 1;
+    bool ok = true;
+    unsigned passes = 1;
+    if (job.collate) {
+        passes = job.copies;
+        for (unsigned copy = 1; copy < job.copies && Canceled == 0 && ok; ++copy)
+            ok = replay_file(gManualDuplexOddFile, kOddReplayBlock);
+    }
+    close_descriptor(gManualDuplexOddFile);
+    // The printer waits for this command before it takes the turned stack.
+    if (ok && Canceled == 0)
+        send_manual_duplex_command(job.platform);
+    for (unsigned pass = 0; pass < passes && Canceled == 0 && ok; ++pass)
+        ok = send_back_sides(job);
+    close_descriptor(gManualDuplexEvenFile);
+    return ok ? 1 : 0;
+}
+
+void close_spool_files()
+{
+    close_descriptor(gCollateFile);
+    close_descriptor(gManualDuplexOddFile);
+    close_descriptor(gManualDuplexEvenFile);
+}
+
+} // namespace varkon
