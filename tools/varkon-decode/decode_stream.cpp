@@ -150,14 +150,22 @@ Platform detect_platform(const unsigned char *data, size_t size)
 {
     static constexpr char kUelC[] = "\x1b\xff-12345X";
     static constexpr char kUel[] = "\x1b%-12345X";
+    // Keep-alive pairs may come before or between the first items of C and Z.
+    auto skip_pairs = [&] {
+        while (size >= 2 && data[0] == 0 && data[1] == 0)
+            data += 2, size -= 2;
+    };
+    skip_pairs();
     if (starts_with(data, size, kUelC, 9))
         return Platform::C;
     if (!starts_with(data, size, kUel, 9))
         return Platform::Unknown;
-    if (starts_with(data + 9, size - 9, "JZJZ", 4))
+    data += 9, size -= 9;
+    if (starts_with(data, size, "JZJZ", 4))
         return Platform::M;
-    if (starts_with(data + 9, size - 9, "@PJL\r\n@PJL JOBTIME=", 19) ||
-        starts_with(data + 9, size - 9, "@PJL\r\n@PJL LANGUAGEVERSION", 26))
+    skip_pairs();
+    // Z opens with "@PJL" and then its JOBTIME or LANGUAGEVERSION line.
+    if (starts_with(data, size, "@PJL", 4))
         return Platform::Z;
     return Platform::Unknown;
 }
