@@ -1,0 +1,254 @@
+// Writes the per-model half of the PPD source from the filter's own model and
+// paper tables, so that the PPDs and rastertoVarkon cannot disagree about model
+// names, platforms or page sizes. varkon.drv holds the half every model shares.
+//
+// Usage: varkon-gen-drv <output directory> <driver version>
+// Writes varkon-models.drv, one media-<table>.drv per paper table and
+// varkon-ppds.tsv (ModelName <tab> PPD file name) for tests and scripts.
+#include "model_table.h"
+#include "paper_tables.h"
+#include "platform.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct PaperTable {
+    const char *file;  // media include written for it
+    const PAPER_SIZE_INFO *rows;
+};
+
+// Indexed by model group, as GetPaperSizeArray chooses them.
+const PaperTable kGroupTables[5] = {
+    {nullptr, nullptr},
+    {"media-belvar.drv", gPaperSizeArray_Belvar},
+    {"media-belvar-mfp.drv", gPaperSizeArray_BelvarMFP},
+    {"media-oskel-drevan.drv", gPaperSizeArray_Oskel_Drevan},
+    {"media-nimbrel-sarvel.drv", gPaperSizeArray_Nimbrel_Sarvel},
+};
+
+struct PlatformParts {
+    const char *include;   // hand-written fragment in drv/
+    const char *command;   // CMD field of the IEEE 1284 device ID
+};
+
+constexpr PlatformParts platform_parts(int platform)
+{
+    return platform == PLATFORM_C   ? PlatformParts{"platform-c.drv", "PJL,VKGDI-C"}
+           : platform == PLATFORM_Z ? PlatformParts{"platform-z.drv", "PJL,VKGDI-Z"}
+                                    : PlatformParts{"platform-m.drv", "PJL,VKGDI-M"};
+}
+
+struct SizeLabel {
+    const char *name;
+    const char *text;
+};
+
+constexpr SizeLabel kSizeLabels[] = {
+    {"A4", "A4"},
+    {"A5", "A5"},
+    {"A6", "A6"},
+    {"B5", "JIS B5"},
+    {"B6", "B6"},
+    {"IOSB5", "ISO B5"},
+    {"Letter", "US Letter"},
+    {"Legal", "US Legal"},
+    {"Executive", "Executive"},
+    {"Statement", "Statement"},
+    {"Folio", "Folio"},
+    {"Oficio", "Oficio"},
+    {"Postcard", "Postcard"},
+    {"EnvMonarch", "Envelope Monarch"},
+    {"EnvDL", "Envelope DL"},
+    {"EnvC5", "Envelope C5"},
+    {"EnvC6", "Envelope C6"},
+    {"Com10Envelope", "Envelope #10"},
+    {"ZL", "Envelope ZL"},
+    {"16K", "16K"},
+    {"Big16K", "Big 16K"},
+    {"32K", "32K"},
+    {"Big32K", "Big 32K"},
+};
+
+const char *size_label(const char *name)
+{
+    for (const auto &label : kSizeLabels)
+        if (std::string(label.name) == name)
+            return label.text;
+    return name;
+}
+
+// Lengths below are in hundredths of a point; a 600 dpi pixel is 12 of them.
+constexpr int kHundredthsPerPixel = 12;
+constexpr int kQuarterPoint = 25;
+
+struct Margins {
+    int left, bottom, right, top;
+};
+
+// Where the printer puts its W x H image on the sheet: at the row's margins
+// when it sends any, centred otherwise. Each margin is rounded down to a
+// quarter point, so the raster CUPS makes for the imageable area is never
+// smaller than W x H; the filter centres wider lines and drops extra rows.
+bool imageable_margins(const PAPER_SIZE_INFO &row, Margins *out)
+{
+    const int pageW = row.cupsPaperW * 100, pageH = row.cupsPaperH * 100;
+    const int imageW = row.fwPaperW * kHundredthsPerPixel, imageH = row.fwPaperH * kHundredthsPerPixel;
+    const bool placed = row.fwPaperMarginX != 0 || row.fwPaperMarginY != 0;
+    const int left = placed ? row.fwPaperMarginX * kHundredthsPerPixel : (pageW - imageW) / 2;
+    const int top = placed ? row.fwPaperMarginY * kHundredthsPerPixel : (pageH - imageH) / 2;
+    const int right = pageW - imageW - left, bottom = pageH - imageH - top;
+    if (left < 0 || top < 0 || right < 0 || bottom < 0)
+        return false;
+    auto down = [](int v) { return v / kQuarterPoint * kQuarterPoint; };
+    *out = {down(left), down(bottom), down(right), down(top)};
+    return true;
+}
+
+std::string points(int hundredths)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%d.%02d", hundredths / 100, hundredths % 100);
+    return text;
+}
+
+// One CustomMedia line per page size of the table. A name that occurs twice
+// keeps its first row, as the filter's lookups do.
+bool write_media(const PaperTable &table, std::ostream &out)
+{
+    out << "// Page sizes of " << table.file << ", written by varkon-gen-drv from the filter's paper table.\n";
+    std::set<std::string> seen;
+    for (const PAPER_SIZE_INFO *row = table.rows; row->cupsPaperW != -1; ++row) {
+        if (!seen.insert(row->strPageSize).second)
+            continue;
+        Margins m{};
+        if (!imageable_margins(*row, &m)) {
+            std::fprintf(stderr, "varkon-gen-drv: %s of %s is larger than its page\n", row->strPageSize, table.file);
+            return false;
+        }
+        std::ostringstream code;
+        code << "<</PageSize[" << row->cupsPaperW << ' ' << row->cupsPaperH << "]/ImagingBBox null>>setpagedevice";
+        out << (std::string(row->strPageSize) == "A4" ? "*" : "") << "CustomMedia \"" << row->strPageSize << '/'
+            << size_label(row->strPageSize) << "\" " << row->cupsPaperW << ' ' << row->cupsPaperH << ' '
+            << points(m.left) << ' ' << points(m.bottom) << ' ' << points(m.right) << ' ' << points(m.top) << " \""
+            << code.str() << "\" \"" << code.str() << "\"\n";
+    }
+    return true;
+}
+
+// "Oskel 302mdw" -> "varkon-oskel-302mdw.ppd": the installed file name.
+std::string file_name(const varkon::VarkonModel &model)
+{
+    std::string name = "varkon-";
+    for (const char *c = model.designation; *c != '\0'; ++c)
+        name += (*c == ' ') ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return name + ".ppd";
+}
+
+// "Oskel 302mdw" -> "vo302mdw.ppd": the 8.3 name the PPD format asks for,
+// from the family's initial and the model number.
+std::string pc_file_name(const varkon::VarkonModel &model)
+{
+    std::string name = "v";
+    name += static_cast<char>(std::tolower(static_cast<unsigned char>(model.designation[0])));
+    const char *number = std::strchr(model.designation, ' ');
+    for (const char *c = number != nullptr ? number : ""; *c != '\0'; ++c)
+        if (*c != ' ')
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return name + ".ppd";
+}
+
+// The duplex fragments: a duplexer, or the user turning the stack. Platform Z
+// turns any Duplex request of a manual-duplex model into manual duplex by
+// itself; platforms C and M are asked for it with the ManualDuplex option.
+std::vector<const char *> duplex_includes(const varkon::VarkonModel &model, int platform)
+{
+    if (platform == PLATFORM_Z && model.manualDuplex)
+        return {"duplex-manual-z.drv"};
+    std::vector<const char *> includes;
+    if (model.duplexer)
+        includes.push_back("duplex-unit.drv");
+    if (model.manualDuplex)
+        includes.push_back("duplex-manual.drv");
+    return includes;
+}
+
+void write_model(const varkon::VarkonModel &model, std::ostream &out)
+{
+    const int platform = varkon::kModelGroupPlatform[model.group];
+    const PlatformParts parts = platform_parts(platform);
+    out << "\n// " << model.modelName << ": platform " << "?CZM"[platform] << ", paper table of group " << model.group
+        << ".\n{\n"
+        << "  ModelName \"" << model.modelName << "\"\n"
+        << "  FileName \"" << file_name(model) << "\"\n"
+        << "  PCFileName \"" << pc_file_name(model) << "\"\n"
+        << "  Attribute \"1284DeviceID\" \"\" \"MFG:Varkon;MDL:" << model.designation << ";CMD:" << parts.command
+        << ";\"\n"
+        << "  #include \"" << parts.include << "\"\n";
+    for (const char *duplex : duplex_includes(model, platform))
+        out << "  #include \"" << duplex << "\"\n";
+    out << "  #include \"" << kGroupTables[model.group].file << "\"\n}\n";
+}
+
+// Names that must not collide, or ppdc would silently overwrite one PPD with another.
+bool names_unique()
+{
+    std::set<std::string> files, pc_files;
+    for (const auto &model : varkon::kVarkonModels) {
+        const std::string pc = pc_file_name(model);
+        if (!files.insert(file_name(model)).second || !pc_files.insert(pc).second || pc.size() > 12) {
+            std::fprintf(stderr, "varkon-gen-drv: file name of %s is not unique or too long\n", model.modelName);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "varkon-gen-drv: cannot write %s\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: varkon-gen-drv output-directory version\n");
+        return 2;
+    }
+    const std::string dir = argv[1];
+    if (!names_unique())
+        return 1;
+
+    for (int group = 1; group <= 4; ++group) {
+        std::ostringstream media;
+        if (!write_media(kGroupTables[group], media) || !write_file(dir + "/" + kGroupTables[group].file, media.str()))
+            return 1;
+    }
+
+    std::ostringstream models, index;
+    models << "// Every host-based model, written by varkon-gen-drv from the filter's model table.\n"
+           << "Version \"" << argv[2] << "\"\n";
+    for (const auto &model : varkon::kVarkonModels) {
+        write_model(model, models);
+        index << model.modelName << '\t' << file_name(model) << '\n';
+    }
+    return write_file(dir + "/varkon-models.drv", models.str()) && write_file(dir + "/varkon-ppds.tsv", index.str())
+               ? 0
+               : 1;
+}
