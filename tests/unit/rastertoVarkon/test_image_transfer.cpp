@@ -1,0 +1,376 @@
+// Page image transfer: the image frames byte by byte, JBIG round trips through
+// libjbig's decoder with each platform's parameters, Z banding, M packaging, the
+// C image checksum, and the Prnt_SendPage sequences with their failure texts.
+#include "image_transfer.h"
+
+#include "bytes.h"
+#include "command_sequence.h"
+#include "frames.h"
+#include "hex_bytes.h"
+#include "jbigCompress.h"
+#include "jbig_decode.h"
+#include "job_state.h"
+#include "output_sink.h"
+#include "page_commands.h"
+#include "platform.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace varkon::test;
+
+namespace {
+
+// A packed page that looks like text: short dark runs in lines, with blank gaps.
+std::vector<unsigned char> text_like_page(uint32_t width, uint32_t height, unsigned seed = 1)
+{
+    std::vector<unsigned char> page(size_t{width} * height / 8, 0);
+    std::mt19937 random(seed);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (y % 40 >= 28) // leading between text lines
+            continue;
+        for (uint32_t b = 0; b < width / 8; ++b)
+            if (random() % 5 == 0)
+                page[size_t{y} * (width / 8) + b] = static_cast<unsigned char>(random());
+    }
+    return page;
+}
+
+std::vector<unsigned char> noise_page(uint32_t width, uint32_t height)
+{
+    std::vector<unsigned char> page(size_t{width} * height / 8);
+    std::mt19937 random(99);
+    for (auto &b : page)
+        b = static_cast<unsigned char>(random());
+    return page;
+}
+
+GDI_SEND_PAGE_PARAM page_param(std::vector<unsigned char> &image, uint32_t width, uint32_t height, int platform)
+{
+    GDI_SEND_PAGE_PARAM p;
+    p.compression = 0x20;
+    p.whlImgW = static_cast<uint16_t>(width);
+    p.whlImgH = static_cast<uint16_t>(height);
+    if (platform == PLATFORM_C) {
+        p.rasImgW = static_cast<uint16_t>(width);
+        p.rasImgH = 768;
+        p.cmpImgBytes = 853;
+    }
+    p.sendImgBuf = image.data();
+    return p;
+}
+
+std::string compress(GDI_SEND_PAGE_PARAM &p, int platform)
+{
+    JBIG_BIH bih = varkon::jbig_bih_for(p, platform);
+    std::vector<unsigned char> out;
+    const int n = OutputJbigkitCompression(&p, &bih, out, platform);
+    EXPECT_EQ(n, static_cast<int>(out.size()));
+    return std::string(out.begin(), out.end());
+}
+
+std::string as_string(const std::vector<unsigned char> &v) { return std::string(v.begin(), v.end()); }
+
+struct Band {
+    uint32_t width, height, posVert, size;
+    std::string frame;
+    DecodedImage image;
+};
+
+// Splits Z page data into its bands: 48-byte frame, then the compressed band.
+std::vector<Band> split_bands(const std::string &data)
+{
+    std::vector<Band> bands;
+    size_t at = 0;
+    while (at + 48 <= data.size()) {
+        Band b;
+        b.frame = data.substr(at, 48);
+        const auto *f = reinterpret_cast<const unsigned char *>(b.frame.data());
+        b.width = varkon::get_le32(f + 7);
+        b.height = varkon::get_le32(f + 11);
+        b.posVert = varkon::get_le32(f + 35);
+        b.size = varkon::get_le32(f + 23);
+        b.image = jbig_decode(data.substr(at + 48, b.size));
+        EXPECT_EQ(b.image.consumed, b.size) << "band at " << b.posVert;
+        at += 48 + b.size;
+        bands.push_back(b);
+    }
+    EXPECT_EQ(at, data.size());
+    return bands;
+}
+
+TEST(ImageFrames, RasterImageHeader)
+{
+    std::vector<unsigned char> none;
+    GDI_SEND_PAGE_PARAM p = page_param(none, 4960, 7016, PLATFORM_C);
+    p.cmpImgBytes = 12345;
+    unsigned char frame[18];
+    EXPECT_EQ(GetRasterImageCmd(&p, frame), 1);
+    EXPECT_EQ(hex(frame, 18), "0B 12 0C 00 20 60 13 68 1B 60 13 00 03 39 30 00 00 E2");
+}
+
+TEST(ImageFrames, JbigParameterFrameOfM)
+{
+    std::vector<unsigned char> none;
+    const GDI_SEND_PAGE_PARAM p = page_param(none, 4960, 7016, PLATFORM_M);
+    const JBIG_BIH bih = varkon::jbig_bih_for(p, PLATFORM_M);
+    unsigned char frame[36];
+    EXPECT_EQ(SetJBIGCmdAndParam(frame, &bih, 36, 4, 0x5A5A), 1);
+    EXPECT_EQ(hex(frame, 36), "00 00 00 24 00 00 00 04 00 00 00 00 00 00 5A 5A 00 00 01 00 00 00 13 60 00 00 1B 68 00 "
+                              "00 01 00 00 00 03 5C");
+}
+
+TEST(ImageFrames, ImageChecksumAddsTheExitSequence)
+{
+    // Compressed bytes that sum to 0 modulo 256 leave only UEL_CMD_C's 670.
+    const unsigned char zeroSum[] = {0x80, 0x80, 0x10, 0xF0};
+    EXPECT_EQ(varkon::image_checksum(zeroSum, sizeof zeroSum), 0x9Eu);
+    EXPECT_EQ(varkon::image_checksum(zeroSum, 0), 0x9Eu);
+    const unsigned char one[] = {0x01};
+    EXPECT_EQ(varkon::image_checksum(one, 1), 0x9Fu);
+}
+
+TEST(JbigRoundTrip, WholePageOnCAndM)
+{
+    const uint32_t w = 640, h = 1000;
+    for (int platform : {PLATFORM_C, PLATFORM_M}) {
+        std::vector<unsigned char> image = text_like_page(w, h);
+        GDI_SEND_PAGE_PARAM p = page_param(image, w, h, platform);
+        const std::string bie = compress(p, platform);
+        // The entity carries its 20-byte header with the platform's parameters.
+        const auto *bih = reinterpret_cast<const unsigned char *>(bie.data());
+        EXPECT_EQ(varkon::get_be32(bih + 4), w);
+        EXPECT_EQ(varkon::get_be32(bih + 8), h);
+        EXPECT_EQ(varkon::get_be32(bih + 12), platform == PLATFORM_C ? 768u : 256u);
+        EXPECT_EQ(hex(bie.substr(16, 4)), platform == PLATFORM_C ? "08 00 00 08" : "00 00 03 5C");
+
+        for (size_t chunk : {std::string::npos, size_t{7}}) {
+            const DecodedImage decoded = jbig_decode(bie, chunk);
+            ASSERT_EQ(decoded.status, JBG_EOK) << "platform " << platform;
+            EXPECT_EQ(decoded.consumed, bie.size());
+            EXPECT_EQ(decoded.width, w);
+            EXPECT_EQ(decoded.height, h);
+            EXPECT_TRUE(decoded.plane == image) << "platform " << platform;
+        }
+    }
+}
+
+TEST(JbigRoundTrip, ZBandsOf256Lines)
+{
+    const uint32_t w = 320;
+    std::vector<unsigned char> image = text_like_page(w, 600);
+    GDI_SEND_PAGE_PARAM p = page_param(image, w, 600, PLATFORM_Z);
+    const std::vector<Band> bands = split_bands(compress(p, PLATFORM_Z));
+    ASSERT_EQ(bands.size(), 3u);
+    const uint32_t heights[] = {256, 256, 88};
+    for (size_t i = 0; i < 3; ++i) {
+        const Band &b = bands[i];
+        const auto *f = reinterpret_cast<const unsigned char *>(b.frame.data());
+        EXPECT_EQ(hex(b.frame.substr(0, 7)), "0B 30 1A 00 00 01 00");
+        EXPECT_EQ(b.width, w);
+        EXPECT_EQ(b.height, heights[i]);
+        EXPECT_EQ(varkon::get_le32(f + 15), heights[i]);
+        EXPECT_EQ(hex(b.frame.substr(19, 4)), "00 00 03 58");
+        EXPECT_EQ(varkon::get_le32(f + 27), b.size);
+        EXPECT_EQ(varkon::get_le32(f + 31), 0u);
+        EXPECT_EQ(b.posVert, 256u * i);
+        EXPECT_EQ(varkon::get_le32(f + 39), 3u);
+        EXPECT_EQ(varkon::get_le32(f + 43), 0u);
+        EXPECT_EQ(CalcChecksum(f, 48) & 0xFF, 0);
+        ASSERT_EQ(b.image.status, JBG_EOK);
+        EXPECT_EQ(b.image.height, heights[i]);
+        const size_t first = size_t{b.posVert} * w / 8;
+        EXPECT_TRUE(b.image.plane == std::vector<unsigned char>(image.begin() + first,
+                                                                 image.begin() + first + heights[i] * w / 8))
+            << "band " << i;
+    }
+
+    // Exactly 512 lines: two bands, no empty third one.
+    std::vector<unsigned char> exact = text_like_page(w, 512);
+    GDI_SEND_PAGE_PARAM q = page_param(exact, w, 512, PLATFORM_Z);
+    const std::vector<Band> two = split_bands(compress(q, PLATFORM_Z));
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[1].height, 256u);
+}
+
+TEST(JbigRoundTrip, NoiseAndTinyPagesOutgrowTheRawSize)
+{
+    // Noise does not compress, and a tiny page is smaller than the entity's own
+    // header: both must come through whole.
+    struct Size {
+        uint32_t w, h;
+    };
+    for (const Size s : {Size{1024, 1024}, Size{8, 1}, Size{16, 2}}) {
+        for (int platform : {PLATFORM_C, PLATFORM_Z, PLATFORM_M}) {
+            std::vector<unsigned char> image = noise_page(s.w, s.h);
+            GDI_SEND_PAGE_PARAM p = page_param(image, s.w, s.h, platform);
+            const std::string data = compress(p, platform);
+            std::vector<unsigned char> plane;
+            if (platform == PLATFORM_Z) {
+                for (const Band &b : split_bands(data))
+                    plane.insert(plane.end(), b.image.plane.begin(), b.image.plane.end());
+            } else {
+                const DecodedImage decoded = jbig_decode(data);
+                ASSERT_EQ(decoded.status, JBG_EOK) << s.w << "x" << s.h << " platform " << platform;
+                plane = decoded.plane;
+            }
+            EXPECT_TRUE(plane == image) << s.w << "x" << s.h << " platform " << platform;
+        }
+    }
+}
+
+TEST(JbigRoundTrip, EncoderFailureFailsThePageWithAText)
+{
+    std::vector<unsigned char> image(8, 0xFF);
+    JBIG_BIH bih; // no width, no height: nothing the encoder can encode
+    JbigCompressState state;
+    EXPECT_EQ(JBIGCompress(&bih, image.data(), &state), 0);
+    EXPECT_EQ(state.gJbigCompressDataLen, 0u);
+
+    GDI_SEND_PAGE_PARAM p = page_param(image, 8, 8, PLATFORM_Z);
+    p.sendImgBuf = nullptr;
+    const CapturedRun run = run_captured([&] { return Prnt_SendPage(&p, PLATFORM_Z); });
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.error, "Prnt_SendPage() :: compress page Fail .  \n"
+                         "OutputJbigkitCompression() :: no page image Fail .  \n");
+
+    p = page_param(image, 8, 0, PLATFORM_C);
+    EXPECT_EQ(run_captured([&] { return Prnt_SendPage(&p, PLATFORM_C); }).result, 0);
+    p = page_param(image, 8, 8, PLATFORM_C);
+    const CapturedRun other = run_captured([&] { return Prnt_SendPage(&p, 4); });
+    EXPECT_EQ(other.result, 0);
+    EXPECT_EQ(other.out, "");
+}
+
+TEST(JbigRoundTrip, ChecksumOfTheCompressedPage)
+{
+    std::vector<unsigned char> image = text_like_page(320, 300);
+    GDI_SEND_PAGE_PARAM p = page_param(image, 320, 300, PLATFORM_C);
+    const std::string bie = compress(p, PLATFORM_C);
+    EXPECT_EQ(gImageChecksum,
+              varkon::image_checksum(reinterpret_cast<const unsigned char *>(bie.data()), bie.size()));
+
+    // On Z the value describes the last band.
+    GDI_SEND_PAGE_PARAM z = page_param(image, 320, 300, PLATFORM_Z);
+    const std::vector<Band> bands = split_bands(compress(z, PLATFORM_Z));
+    ASSERT_EQ(bands.size(), 2u);
+    const std::string data = compress(z, PLATFORM_Z);
+    const std::string last = data.substr(data.size() - bands[1].size);
+    EXPECT_EQ(gImageChecksum,
+              varkon::image_checksum(reinterpret_cast<const unsigned char *>(last.data()), last.size()));
+}
+
+class SendPageSequence : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        gSendDataToDevice = 1;
+        gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
+        g_page = 1;
+    }
+    static SequenceItem item(const std::string &data, const std::string &failure) { return {data, failure, nullptr}; }
+};
+
+TEST_F(SendPageSequence, PlatformC)
+{
+    std::vector<unsigned char> image = text_like_page(320, 200);
+    GDI_SEND_PAGE_PARAM p = page_param(image, 320, 200, PLATFORM_C);
+    const std::string bie = compress(p, PLATFORM_C);
+    p.cmpImgBytes = static_cast<int32_t>(bie.size());
+    unsigned char header[18];
+    GetRasterImageCmd(&p, header);
+    expect_sequence({item(std::string(reinterpret_cast<char *>(header), 18),
+                          "Prnt_SendPage() :: send cmdRasterImage Fail .  \n"),
+                     item(bie, "Prnt_SendPage() :: Send compressed data and cmd fail.  \n")},
+                    [&] { return Prnt_SendPage(&p, PLATFORM_C); });
+    EXPECT_EQ(p.cmpImgBytes, static_cast<int32_t>(bie.size()));
+}
+
+TEST_F(SendPageSequence, PlatformZ)
+{
+    std::vector<unsigned char> image = text_like_page(320, 300);
+    GDI_SEND_PAGE_PARAM p = page_param(image, 320, 300, PLATFORM_Z);
+    const std::string bands = compress(p, PLATFORM_Z);
+    p.cmpImgBytes = 0;
+    unsigned char header[18];
+    GetRasterImageCmd(&p, header);
+    gImageCoverage = 4095999;
+    expect_sequence({item(bytes("0B 07 19 3F 3F 00 57"), "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"),
+                     plain(bytes("00 00")),
+                     item(std::string(reinterpret_cast<char *>(header), 18),
+                          "Prnt_SendPage() :: send cmdRasterImage Fail .  \n"),
+                     item(bands, "Prnt_SendPage() :: Send compressed data and cmd fail.  \n")},
+                    [&] {
+                        p.cmpImgBytes = 777;
+                        return Prnt_SendPage(&p, PLATFORM_Z);
+                    });
+    // The Z raster header always announces 0 compressed bytes.
+    EXPECT_EQ(hex(header + 13, 4), "00 00 00 00");
+    EXPECT_EQ(p.cmpImgBytes, 0);
+}
+
+TEST_F(SendPageSequence, PlatformM)
+{
+    std::vector<unsigned char> image = noise_page(1024, 1100); // about 140 KiB compressed: three packages
+    GDI_SEND_PAGE_PARAM p = page_param(image, 1024, 1100, PLATFORM_M);
+    const std::string bie = compress(p, PLATFORM_M);
+    ASSERT_GT(bie.size(), 2 * varkon::kPackageSize);
+    ASSERT_LT(bie.size(), 3 * varkon::kPackageSize);
+
+    unsigned char param[36];
+    const JBIG_BIH bih = varkon::jbig_bih_for(p, PLATFORM_M);
+    SetJBIGCmdAndParam(param, &bih, 36, 4, 0x5A5A);
+    Sequence s = {item(std::string(reinterpret_cast<char *>(param), 36),
+                       "Prnt_SendPage() :: send JBIG_PARAM_CMD Fail 0 ==  \n")};
+    for (size_t at = 0; at < bie.size(); at += varkon::kPackageSize) {
+        const size_t n = std::min(varkon::kPackageSize, bie.size() - at);
+        unsigned char h[16];
+        SetCmdType(h, static_cast<uint32_t>(16 + n), 5, 0, 0, 0x5A5A);
+        s.push_back(item(std::string(reinterpret_cast<char *>(h), 16), "Prnt_SendPage() :: send JBIG_DATA_CMD Fail 0 ==  \n"));
+        s.push_back(item(bie.substr(at, n), "Prnt_SendPage() :: Send compressed data and cmd fail.  \n"));
+    }
+    s.push_back(item(bytes("00 00 00 10 00 00 00 06 00 00 00 00 00 00 5A 5A"),
+                     "Prnt_SendPage() :: send JBIG_END_CMD Fail 0 ==  \n"));
+    EXPECT_EQ(hex(s[1].data), "00 01 00 10 00 00 00 05 00 00 00 00 00 00 5A 5A");
+    expect_sequence(s, [&] { return Prnt_SendPage(&p, PLATFORM_M); });
+    EXPECT_EQ(p.cmpImgBytes, static_cast<int32_t>(bie.size()));
+}
+
+TEST_F(SendPageSequence, MPackagesAtTheBoundary)
+{
+    for (size_t size : {size_t{131072}, size_t{131073}}) {
+        std::vector<unsigned char> data(size);
+        for (size_t i = 0; i < size; ++i)
+            data[i] = static_cast<unsigned char>(i * 31);
+        const CapturedRun run = run_captured([&] { return varkon::send_packages_m(data.data(), data.size()); });
+        EXPECT_EQ(run.result, 1);
+        const std::string full = bytes("00 01 00 10 00 00 00 05 00 00 00 00 00 00 5A 5A");
+        std::string expected = full + as_string(data).substr(0, 65536) + full + as_string(data).substr(65536, 65536);
+        if (size == 131073)
+            expected += bytes("00 00 00 11 00 00 00 05 00 00 00 00 00 00 5A 5A") + as_string(data).substr(131072);
+        EXPECT_EQ(run.out.size(), expected.size());
+        EXPECT_TRUE(run.out == expected) << "compressed size " << size;
+    }
+}
+
+TEST_F(SendPageSequence, CImageChecksumCoversTheBytesBeforeItsFrame)
+{
+    // What the printer sums: everything between the raster header and the checksum frame.
+    std::vector<unsigned char> image = text_like_page(320, 200, 5);
+    GDI_SEND_PAGE_PARAM p = page_param(image, 320, 200, PLATFORM_C);
+    GDI_END_PAGE_PARAM end;
+    const CapturedRun run = run_captured([&] { return Prnt_SendPage(&p, PLATFORM_C) && Prnt_EndPage(&end, PLATFORM_C); });
+    ASSERT_EQ(run.result, 1);
+    const size_t checksumFrame = run.out.find(bytes("0B 06 1A"), 18 + static_cast<size_t>(p.cmpImgBytes));
+    ASSERT_NE(checksumFrame, std::string::npos);
+    unsigned sum = 0;
+    for (size_t i = 18; i < checksumFrame; ++i)
+        sum += static_cast<unsigned char>(run.out[i]);
+    EXPECT_EQ(static_cast<unsigned char>(run.out[checksumFrame + 3]), sum % 256);
+}
+
+} // namespace
