@@ -121,6 +121,7 @@ int create_spool_file(char *name)
     if (fd < 0)
         return -1;
     unlink(name);
+    std::fprintf(stderr, "DEBUG: Spool file %s (already unlinked)\n", name);
     if (fd == 0) { // 0 means "no spool file" to the sink
         const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
         close(fd);

@@ -1,0 +1,481 @@
+// The job loop: start-up, the page pipeline (raster rows into a gray page,
+// turns, halftone, page data), the end of the job with its replays, and the
+// clean-up that every path goes through.
+#include "job_loop.h"
+
+#include "cupsdll.h"
+#include "dither.h"
+#include "job_options.h"
+#include "job_state.h"
+#include "output_sink.h"
+#include "page_geometry.h"
+#include "page_transforms.h"
+#include "paper_tables.h"
+#include "platform.h"
+#include "prnt.h"
+#include "spool.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <strings.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <vector>
+
+void CancelJob(int) { Canceled = 1; }
+
+namespace varkon {
+
+namespace {
+
+constexpr int kKeepAliveSeconds = 10;
+constexpr int kManualDuplexWaitSeconds = 10;
+
+struct PpdCloser {
+    void operator()(ppd_file_t *ppd) const { pfppdClose(ppd); }
+};
+struct RasterCloser {
+    void operator()(cups_raster_t *ras) const { pfcupsRasterClose(ras); }
+};
+
+// The job options parsed for the current page, freed when replaced.
+struct ParsedOptions {
+    int num_option = 0;
+    cups_option_t *options = nullptr;
+    ~ParsedOptions() { cupsFreeOptions(num_option, options); }
+    void parse(const char *text)
+    {
+        cupsFreeOptions(num_option, options);
+        options = nullptr;
+        num_option = pfcupsParseOptions(text, 0, &options);
+    }
+};
+
+// Page buffers, allocated per page.
+struct PageBuffers {
+    std::vector<unsigned char> pGrayImgLineBuf;
+    std::vector<unsigned char> pGrayImgBuf;
+    std::vector<unsigned char> pMonoImgBuf;
+};
+
+enum class Next { Page, EndJob, CleanUp };
+
+struct Job {
+    int argc = 0;
+    char **argv = nullptr;
+    int fd = 0;
+    std::unique_ptr<cups_raster_t, RasterCloser> ras;
+    std::unique_ptr<ppd_file_t, PpdCloser> ppd;
+    cups_page_header2_t header{};
+    ParsedOptions options;
+    PRINT_FUNC_INFO prntFuncInfo[FUNC_COUNT];
+    int platform = PLATFORM_NONE;
+    const PAPER_SIZE_INFO *paperSizeArray = nullptr;
+    unsigned iCopies = 1;
+    int b2Bit = 0;
+    int mDuplexType = 0;
+    int iSupportManDuplex = 0;
+    char DuplexMsg[1024] = {};
+    char PlatformMsg[1024] = {};
+    char SupportManualDuplex[1024] = {};
+    char parameters[8192] = {};
+    char collateTmpFile[255] = {};
+    char manualOddTmpFile[255] = {};
+    char manualEvenTmpFile[255] = {};
+    GDI_START_DOC_PARAM startDocParam;
+    GDI_START_PAGE_PARAM startPageParam;
+    GDI_SEND_PAGE_PARAM sendPageParam;
+    GDI_END_PAGE_PARAM endPageParam;
+    GDI_END_DOC_PARAM endDocParam;
+    PageGeometry geometry;
+    bool failed = false; // a page was refused or the job could not be set up
+};
+
+int feature(const Job &job, FuncName name) { return job.prntFuncInfo[name].value; }
+
+// The loop's failure report: its own text in front of what the failing operation left.
+void report(const char *text)
+{
+    prepend_last_error(text);
+    std::fputs(prntLastError, stderr);
+}
+
+void install_handler(int sig, void (*handler)(int))
+{
+    struct sigaction action {};
+    action.sa_handler = handler;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+}
+
+void set_keep_alive_timer(int seconds)
+{
+    itimerval timer{};
+    timer.it_value.tv_sec = seconds;
+    timer.it_interval.tv_sec = seconds;
+    setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+// Start-up up to the first header. Returns false (with the exit status set) when the job cannot run.
+bool start_up(Job &job, int *status)
+{
+    std::copy(std::begin(kDefaultPrintFuncInfo), std::end(kDefaultPrintFuncInfo), job.prntFuncInfo);
+    g_ismiddlepage = 1;
+    if (job.argc != 6 && job.argc != 7) {
+        std::fputs("ERROR: job-id user title copies options [file]\n", stderr);
+        *status = 1;
+        return false;
+    }
+    if (job.argc == 7) {
+        job.fd = open(job.argv[6], O_RDONLY | O_CLOEXEC);
+        if (job.fd < 0) {
+            perror("ERROR: Unable to open raster file - ");
+            sleep(1);
+            *status = 1;
+            return false;
+        }
+    }
+    job.ras.reset(pfcupsRasterOpen(job.fd, CUPS_RASTER_READ));
+    Canceled = 0;
+    install_handler(SIGTERM, CancelJob);
+    // A backend that has gone away must show up as a failed write, not kill us silently.
+    signal(SIGPIPE, SIG_IGN);
+    const char *ppdPath = std::getenv("PPD");
+    if (ppdPath != nullptr)
+        job.ppd.reset(pfppdOpenFile(ppdPath));
+    if (job.ppd && job.ppd->modelname != nullptr)
+        std::snprintf(gPPDFile, sizeof gPPDFile, "%s", job.ppd->modelname);
+    g_page = 0;
+    return true;
+}
+
+void choose_platform(Job &job)
+{
+    job.paperSizeArray = GetPaperSizeArray(gPPDFile, &job.platform);
+    if (job.platform == PLATFORM_NONE && read_ppd_text(job.ppd.get(), "PlatForm", job.PlatformMsg))
+        job.paperSizeArray = platform_paper_table(job.PlatformMsg, &job.platform);
+}
+
+void parse_job_options(Job &job)
+{
+    const char *argv5 = job.argv[5];
+    if (job.platform == PLATFORM_Z) {
+        std::snprintf(job.parameters, sizeof job.parameters, "%s", argv5);
+        checkOptionKey(job.parameters, argv5, job.ppd.get());
+        job.options.parse(job.parameters);
+    } else {
+        job.options.parse(argv5);
+    }
+    GetFunctionValue(job.prntFuncInfo, job.options.num_option, job.options.options, &job.header);
+    std::fprintf(stderr, "DEBUG: ##platform = %d, ##autoduplex = %d\n", job.platform, feature(job, AUTODUPLEX));
+}
+
+// Platform Z models without a duplexer print a duplex request as manual duplex.
+void apply_duplex_fallback(Job &job)
+{
+    PRINT_FUNC_INFO *f = job.prntFuncInfo;
+    if (f[AUTODUPLEX].value == 0 || job.platform != PLATFORM_Z || job.iSupportManDuplex != 1)
+        return;
+    if (f[AUTODUPLEX].value == 2)
+        job.mDuplexType = 1;
+    f[MANUALDUPLEX].value = 1;
+    f[AUTODUPLEX].value = 0;
+    std::fprintf(stderr, "DEBUG: ##ManualDuplex = %d, type is %d\n", 1, job.mDuplexType);
+}
+
+// Platform, PPD settings and options of the page just read.
+void evaluate_page(Job &job)
+{
+    choose_platform(job);
+    if (read_ppd_text(job.ppd.get(), "SupportManualDuplex", job.SupportManualDuplex) &&
+        strcasecmp(job.SupportManualDuplex, "TRUE") == 0)
+        job.iSupportManDuplex = 1;
+    std::fprintf(stderr, "-------SupportManualDuplex is %d\n", job.iSupportManDuplex);
+    parse_job_options(job);
+    apply_duplex_fallback(job);
+    if (feature(job, MANUALDUPLEX) == 1)
+        read_ppd_text(job.ppd.get(), "MDuplex", job.DuplexMsg);
+    if (feature(job, DPI1200) == 1 && job.platform == PLATFORM_M)
+        job.b2Bit = 1;
+}
+
+// A page that cannot be printed ends the job before any of its bytes is sent.
+Next refuse_page(Job &job, const char *problem)
+{
+    std::fputs(problem, stderr);
+    --g_page;
+    job.failed = true;
+    return g_page > 0 ? Next::EndJob : Next::CleanUp;
+}
+
+// Job start on the first page. False when a spool file could not be made.
+bool start_job(Job &job)
+{
+    job.iCopies = job.header.NumCopies;
+    if (job.platform == PLATFORM_C || job.platform == PLATFORM_Z) {
+        install_handler(SIGALRM, SendDummyCommand);
+        set_keep_alive_timer(kKeepAliveSeconds);
+    }
+    fill_start_doc_param(&job.startDocParam, job.argv[1], job.argv[3], job.prntFuncInfo, job.platform,
+                         job.iSupportManDuplex);
+    g_ismiddlepage = 1;
+    if (Prnt_StartDoc(&job.startDocParam, job.platform) == 0)
+        report("main() :: Start doc Fail ! \n");
+    g_ismiddlepage = 0;
+    const bool collate = feature(job, COLLATE) == 1 && job.header.NumCopies > 1;
+    const bool manual = feature(job, MANUALDUPLEX) == 1;
+    if (open_job_spool_files(collate, manual, job.collateTmpFile, job.manualOddTmpFile, job.manualEvenTmpFile) ==
+        0) {
+        job.failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool allocate_page_buffers(const Job &job, PageBuffers &buffers)
+{
+    const uint32_t W = job.geometry.W, H = job.geometry.H;
+    try {
+        buffers.pGrayImgLineBuf.assign(std::max<size_t>(job.header.cupsBytesPerLine, W), 0);
+        buffers.pGrayImgBuf.assign(size_t(W) * H, 255);
+        buffers.pMonoImgBuf.assign(mono_image_bytes(W, H, job.b2Bit), 0);
+    } catch (const std::bad_alloc &) {
+        std::snprintf(prntLastError, sizeof prntLastError, "%s",
+                      "main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
+        std::fputs(prntLastError, stderr);
+        return false;
+    }
+    return true;
+}
+
+// Reads the page's raster rows into the gray page; lines wider than the device
+// image are centred, rows beyond it are read and dropped.
+void read_rows(Job &job, PageBuffers &buffers)
+{
+    const cups_page_header2_t &h = job.header;
+    const uint32_t W = job.geometry.W, H = job.geometry.H, bpl = h.cupsBytesPerLine;
+    unsigned char *line = buffers.pGrayImgLineBuf.data();
+    for (uint32_t y = 0; y < h.cupsHeight; ++y) {
+        if (Canceled != 0)
+            break;
+        if (y % 128 == 0)
+            std::fprintf(stderr, "INFO: Printing page %d, %d%% complete...\n", g_page,
+                         static_cast<int>(uint64_t(y) * 100 / h.cupsHeight));
+        std::memset(line, 0, bpl);
+        if (pfcupsRasterReadPixels(job.ras.get(), line, bpl) == 0) {
+            if (Canceled == 0)
+                break;
+            std::memset(line, 255, W);
+        }
+        if (y >= H)
+            continue;
+        unsigned char *row = buffers.pGrayImgBuf.data() + size_t(y) * W;
+        if (bpl <= W)
+            std::memcpy(row, line, bpl);
+        else
+            std::memcpy(row, line + (bpl - W) / 2, W);
+    }
+}
+
+// Half turn for duplex, quarter turn for long-edge A5. Returns the width of
+// real image data per line after the turns, or 0 when the page could not be turned.
+uint32_t turn_page(Job &job, PageBuffers &buffers, uint32_t *W, uint32_t *H)
+{
+    const unsigned feedEdge = job.startPageParam.feedEdge;
+    const int rotate180 = half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType, feedEdge);
+    std::fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_page, rotate180);
+    if (rotate180 == 1 && Rotate180(buffers.pGrayImgBuf.data(), *W, *H) == 0)
+        report("main() :: Rotate 180 Fail. \n");
+    if (feedEdge != 0x40)
+        return std::min(job.header.cupsBytesPerLine, *W);
+    if (Rotate90(buffers.pGrayImgBuf.data(), *W, *H) == 0) {
+        report("main() :: Rotate 90 Fail. \n");
+        return 0;
+    }
+    std::swap(*W, *H);
+    return std::min(job.header.cupsHeight, *W);
+}
+
+// Page data and page end of a page whose rows are in the gray buffer.
+Next send_page(Job &job, PageBuffers &buffers)
+{
+    uint32_t W = job.geometry.W, H = job.geometry.H;
+    const uint32_t realWidth = turn_page(job, buffers, &W, &H);
+    if (realWidth == 0) {
+        std::fputs("ERROR: Not enough memory to turn the page.\n", stderr);
+        job.failed = true;
+        return Next::EndJob;
+    }
+    HalftoneDither(buffers.pGrayImgBuf.data(), W, H, buffers.pMonoImgBuf.data(), realWidth,
+                   feature(job, NEGATIVEPRINT), feature(job, DPI1200), job.platform);
+    fill_send_page_param(&job.sendPageParam, W, H, job.b2Bit, job.header, job.platform,
+                         buffers.pMonoImgBuf.data());
+    g_ismiddlepage = 1;
+    if (Prnt_SendPage(&job.sendPageParam, job.platform) == 0)
+        report("main() :: Send page Fail!\n");
+    fill_end_page_param(&job.endPageParam, job.header, job.prntFuncInfo, g_page);
+    if (Prnt_EndPage(&job.endPageParam, job.platform) == 0)
+        report("main() :: End page Fail ! \n");
+    g_ismiddlepage = 0;
+    return Canceled != 0 ? Next::EndJob : Next::Page;
+}
+
+// One page from its accepted header to its page end.
+Next print_page(Job &job)
+{
+    ++g_page;
+    evaluate_page(job);
+    if (job.platform == PLATFORM_NONE)
+        return refuse_page(job, "ERROR: The printer's PPD names no Varkon printer platform; nothing can be printed.\n");
+    const char *problem = nullptr;
+    if (compute_page_geometry(&job.header, job.paperSizeArray, job.options.num_option, job.options.options,
+                              job.prntFuncInfo, job.platform, &job.geometry, &problem) == 0)
+        return refuse_page(job, problem);
+    std::fprintf(stderr, "PAGE: %d %d\n", g_page, static_cast<int>(job.header.NumCopies));
+    if (g_page == 1 && !start_job(job))
+        return Next::CleanUp;
+    if (g_page > 1 && feature(job, MANUALDUPLEX) == 1)
+        gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
+    PageBuffers buffers;
+    if (!allocate_page_buffers(job, buffers))
+        return Next::EndJob;
+    fill_start_page_param(&job.startPageParam, job.geometry, job.header, job.prntFuncInfo, job.platform,
+                          job.b2Bit, g_page);
+    g_ismiddlepage = 1;
+    if (Prnt_StartPage(&job.startPageParam, job.platform) == 0)
+        report("main() :: Start page Fail ! \n");
+    g_ismiddlepage = 0;
+    read_rows(job, buffers);
+    if (Canceled != 0 && job.platform == PLATFORM_M)
+        return Next::CleanUp;
+    return send_page(job, buffers);
+}
+
+// The page loop. Returns where the job goes once no further page is read.
+Next page_loop(Job &job)
+{
+    for (;;) {
+        if (pfcupsRasterReadHeader2(job.ras.get(), &job.header) == 0) {
+            std::fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
+            break;
+        }
+        std::fputs("DEBUG: cupsRasterReadHeader2 return OK.\n", stderr);
+        log_page_header2(&job.header);
+        if (Canceled != 0)
+            break;
+        if (const char *problem = raster_header_problem(job.header)) {
+            std::fputs(problem, stderr);
+            job.failed = true;
+            break;
+        }
+        const Next next = print_page(job);
+        if (next != Next::Page)
+            return next;
+        // A backend that stopped reading cannot take more pages.
+        if (printer_stream_failed())
+            break;
+    }
+    return g_page > 0 ? Next::EndJob : Next::CleanUp;
+}
+
+void replay_spools(Job &job)
+{
+    const bool manual = feature(job, MANUALDUPLEX) == 1;
+    if (spool_write_failed()) {
+        std::fputs("ERROR: A spool file could not be written; copies and back sides are not sent.\n", stderr);
+        job.failed = true;
+        return;
+    }
+    if (feature(job, COLLATE) == 1 && job.iCopies > 1 && !manual && gCollateFile != 0)
+        replay_collation(job.iCopies);
+    if (manual) {
+        ManualDuplexEnd end;
+        end.collate = feature(job, COLLATE) == 1;
+        end.copies = job.iCopies;
+        end.reverse = feature(job, REVERSE) == 1;
+        end.message = job.DuplexMsg;
+        end.header = job.header;
+        end.startPageParam = &job.startPageParam;
+        end.platform = job.platform;
+        finish_manual_duplex(end);
+    }
+}
+
+void end_job(Job &job)
+{
+    if (feature(job, AUTODUPLEX) != 0 && g_page % 2 == 1)
+        InsertBlankPage(job.header, &job.startPageParam, job.platform);
+    g_ismiddlepage = 1;
+    if (Canceled == 0 && !printer_stream_failed())
+        replay_spools(job);
+    g_ismiddlepage = 1;
+    fill_end_doc_param(&job.endDocParam, job.prntFuncInfo, g_page);
+    if (Prnt_EndDoc(&job.endDocParam, job.platform) == 0)
+        report("main() :: End doc Fail ! \n");
+}
+
+// The manual-duplex wait, cut short by a cancellation.
+void wait_for_manual_duplex()
+{
+    timespec remaining{kManualDuplexWaitSeconds, 0};
+    while (Canceled == 0 && nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+int clean_up(Job &job)
+{
+    set_keep_alive_timer(0);
+    job.ppd.reset();
+    job.ras.reset();
+    if (job.fd > 0)
+        close(job.fd);
+    close_spool_files();
+    release_cups_libraries();
+    if (feature(job, MANUALDUPLEX) == 1)
+        wait_for_manual_duplex();
+    g_ismiddlepage = 0;
+    if (printer_stream_failed()) {
+        std::fprintf(stderr, "ERROR: The printer data could not be sent: %s\n",
+                     std::strerror(printer_stream_errno()));
+        return 1;
+    }
+    if (job.failed)
+        return 1;
+    if (g_page > 0) {
+        std::fputs("INFO: Ready to print.\n", stderr);
+        return 0;
+    }
+    std::fputs("ERROR: No pages found!\n", stderr);
+    return 1;
+}
+
+} // namespace
+
+int run_job(int argc, char *argv[])
+{
+    Job job;
+    job.argc = argc;
+    job.argv = argv;
+    InitCUPSIMAGEDLL();
+    InitCUPSDLL();
+    std::setbuf(stderr, nullptr);
+    int status = 1;
+    if (!start_up(job, &status)) {
+        release_cups_libraries();
+        return status;
+    }
+    if (page_loop(job) == Next::EndJob)
+        end_job(job);
+    return clean_up(job);
+}
+
+} // namespace varkon

@@ -1,0 +1,67 @@
+// The real rastertoVarkon with a CUPS command line, a test PPD and a private TMPDIR.
+#include "raster_job.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+
+namespace varkon::test {
+
+TestPpd platform_ppd(int platform)
+{
+    TestPpd ppd;
+    switch (platform) {
+    case 1:
+        ppd.modelName = "Varkon Belvar 210 Series";
+        break;
+    case 2:
+        ppd.modelName = "Varkon Oskel 301 Series";
+        break;
+    case 3:
+        ppd.modelName = "Varkon Nimbrel 41 Series";
+        break;
+    default:
+        ppd.modelName = "Varkon Unknown Printer";
+        break;
+    }
+    return ppd;
+}
+
+RasterJob::RasterJob(const TestPpd &ppd)
+{
+    ppd_path = write_test_ppd(dir.file("printer.ppd"), ppd);
+    tmpdir = dir.file("tmp");
+    mkdir(tmpdir.c_str(), 0700);
+}
+
+ProcessResult RasterJob::run_args(const std::vector<std::string> &args, const std::string &stdin_data)
+{
+    std::vector<std::string> argv = {built_program("rastertoVarkon/rastertoVarkon")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ProcessOptions options = process;
+    options.env.push_back("PPD=" + ppd_path);
+    options.env.push_back("TMPDIR=" + tmpdir);
+    options.stdin_data = stdin_data;
+    return run_process(argv, options);
+}
+
+ProcessResult RasterJob::run_stdin(const std::string &raster)
+{
+    return run_args({job_id, "user", title, "1", options}, raster);
+}
+
+ProcessResult RasterJob::run_file(const std::string &path)
+{
+    return run_args({job_id, "user", title, "1", options, path});
+}
+
+std::vector<std::string> RasterJob::leftovers() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(tmpdir, ec))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+} // namespace varkon::test
