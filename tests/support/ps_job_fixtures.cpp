@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -92,10 +91,15 @@ std::vector<int> page_rotations(const std::string &pdf)
     const ProcessResult r = run_process({"/usr/bin/pdfinfo", "-f", "1", "-l", "100000", pdf});
     if (r.exit_code != 0)
         throw std::runtime_error("pdfinfo failed: " + r.err);
+    // Lines of the form "Page    2 rot:  180".
     std::vector<int> rotations;
-    const std::regex rot(R"(Page\s+\d+\s+rot:\s+(\d+))");
-    for (std::sregex_iterator it(r.out.begin(), r.out.end(), rot), end; it != end; ++it)
-        rotations.push_back(std::stoi((*it)[1]));
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const std::size_t rot = line.find(" rot:");
+        if (line.rfind("Page ", 0) == 0 && rot != std::string::npos)
+            rotations.push_back(std::stoi(line.substr(rot + 5)));
+    }
     return rotations;
 }
 
