@@ -1,0 +1,89 @@
+// Writes a multi-page CUPS raster job (A4, 600 dpi, 8-bit gray as the CUPS imaging
+// filters deliver it) for timing the real filter:
+//   varkon-bench-raster OUTPUT PAGES [text|photo|mixed]
+#include "bench_pages.h"
+
+#include <cups/raster.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+using varkon::bench::PageKind;
+
+namespace {
+
+cups_page_header2_t a4_gray_header()
+{
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = 600;
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    h.cupsWidth = 595 * 600 / 72;
+    h.cupsHeight = 842 * 600 / 72;
+    h.cupsBitsPerColor = 8;
+    h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = h.cupsWidth;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsColorSpace = CUPS_CSPACE_SW;
+    h.NumCopies = 1;
+    std::strcpy(h.MediaType, "Plain");
+    std::strcpy(h.cupsPageSizeName, "A4");
+    return h;
+}
+
+bool write_page(cups_raster_t *ras, cups_page_header2_t header, const std::vector<unsigned char> &gray)
+{
+    if (!cupsRasterWriteHeader2(ras, &header))
+        return false;
+    for (unsigned y = 0; y < header.cupsHeight; ++y) {
+        auto *line = const_cast<unsigned char *>(gray.data()) + size_t{y} * header.cupsWidth;
+        if (cupsRasterWritePixels(ras, line, header.cupsBytesPerLine) != header.cupsBytesPerLine)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: %s OUTPUT PAGES [text|photo|mixed]\n", argv[0]);
+        return 2;
+    }
+    const int pages = std::atoi(argv[2]);
+    const std::string mix = argc == 4 ? argv[3] : "mixed";
+    if (pages <= 0 || (mix != "text" && mix != "photo" && mix != "mixed")) {
+        std::fprintf(stderr, "%s: PAGES must be positive and the mix text, photo or mixed\n", argv[0]);
+        return 2;
+    }
+
+    const cups_page_header2_t header = a4_gray_header();
+    const auto text = varkon::bench::gray_page(PageKind::Text, header.cupsWidth, header.cupsHeight);
+    const auto photo = mix == "text" ? text : varkon::bench::gray_page(PageKind::Photo, header.cupsWidth, header.cupsHeight);
+
+    const int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        std::perror(argv[1]);
+        return 1;
+    }
+    cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED);
+    bool ok = ras != nullptr;
+    for (int page = 0; ok && page < pages; ++page) {
+        const bool usePhoto = mix == "photo" || (mix == "mixed" && page % 2 == 1);
+        ok = write_page(ras, header, usePhoto ? photo : text);
+    }
+    if (ras != nullptr)
+        cupsRasterClose(ras);
+    if (close(fd) != 0 || !ok) {
+        std::fprintf(stderr, "%s: cannot write the raster job\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
