@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <string>
 #include <utility>
 
@@ -241,6 +242,41 @@ TEST_F(RasterFilter, AnOversizePageSizeFromTheHeaderIsRefused)
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(has_line(r.err, "ERROR: The page size is")) << r.err;
     EXPECT_EQ(r.out, "");
+}
+
+// While the filter waits more than ten seconds for the next page, platforms C
+// and Z get two zero bytes as keep-alive between the pages; platform M gets none.
+TEST_F(RasterFilter, ALongWaitBetweenPagesSendsKeepAliveBytesOnlyBetweenFrames)
+{
+    const std::string one = make_raster({a6_page()});
+    const std::string two = make_raster({a6_page(), a6_page()});
+    RasterJob jobZ(platform_ppd(2)), jobM(platform_ppd(3));
+    // Both slow jobs at once: each waits 10.5 seconds.
+    auto slowZ = std::async(std::launch::async, [&] { return jobZ.run_paused(one, 10500, two.substr(one.size())); });
+    auto slowM = std::async(std::launch::async, [&] { return jobM.run_paused(one, 10500, two.substr(one.size())); });
+    const std::pair<ProcessResult, RasterJob *> slowRuns[] = {{slowZ.get(), &jobZ}, {slowM.get(), &jobM}};
+    for (const auto &[slow, jobPtr] : slowRuns) {
+        RasterJob &job = *jobPtr;
+        const int platform = (jobPtr == &jobZ) ? 2 : 3;
+        const ProcessResult quick = job.run_stdin(two);
+        ASSERT_EQ(slow.exit_code, 0) << slow.err;
+        const decode::DecodedStream s = decoded(slow);
+        EXPECT_TRUE(s.valid()) << decode::format_violation(*s.violation);
+        EXPECT_EQ(s.pages.size(), 2u);
+        const decode::DecodedStream q = decoded(quick);
+        ASSERT_EQ(q.pages.size(), 2u);
+        // Up to the end of page 1 the two streams have the same shape.
+        EXPECT_EQ(s.pages[0].offset, q.pages[0].offset);
+        const size_t extra = slow.out.size() - quick.out.size();
+        if (platform == 3) {
+            EXPECT_EQ(extra, 0u);
+            continue;
+        }
+        EXPECT_EQ(extra, 2u);
+        const size_t gap = s.pages[1].offset - q.pages[1].offset;
+        EXPECT_EQ(gap, 2u);
+        EXPECT_EQ(slow.out.compare(s.pages[1].offset, std::string::npos, quick.out, q.pages[1].offset), 0);
+    }
 }
 
 } // namespace

@@ -4,15 +4,9 @@
 
 #include "varkon_decode.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -118,30 +112,13 @@ TEST(Replay, ManualDuplexInReverseOrderEndsWithTheBlankSide)
     EXPECT_TRUE(job.leftovers().empty());
 }
 
-// Writes `first` into a FIFO, waits, then writes `rest`: the filter is
-// cancelled while it waits for the rest.
+// The job is cancelled while the filter waits for the rest of its raster.
 class CancelledJob : public ::testing::Test {
 protected:
-    // The writer may still write after the filter has stopped reading.
-    void SetUp() override { signal(SIGPIPE, SIG_IGN); }
-
     ProcessResult run(RasterJob &job, const std::string &first, const std::string &rest)
     {
-        const std::string fifo = job.dir.file("raster.fifo");
-        EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-        std::thread writer([&] {
-            const int fd = open(fifo.c_str(), O_WRONLY);
-            if (fd < 0)
-                return;
-            (void)!write(fd, first.data(), first.size());
-            std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-            (void)!write(fd, rest.data(), rest.size());
-            close(fd);
-        });
         job.process.sigterm_after_ms = 1000;
-        ProcessResult r = job.run_file(fifo);
-        writer.join();
-        return r;
+        return job.run_paused(first, 2500, rest);
     }
 };
 

@@ -1,9 +1,15 @@
 // The real rastertoVarkon with a CUPS command line, a test PPD and a private TMPDIR.
 #include "raster_job.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <stdexcept>
+#include <thread>
 
 namespace varkon::test {
 
@@ -53,6 +59,28 @@ ProcessResult RasterJob::run_stdin(const std::string &raster)
 ProcessResult RasterJob::run_file(const std::string &path)
 {
     return run_args({job_id, "user", title, "1", options, path});
+}
+
+ProcessResult RasterJob::run_paused(const std::string &first, int pause_ms, const std::string &rest)
+{
+    const std::string fifo = dir.file("raster.fifo");
+    unlink(fifo.c_str());
+    if (mkfifo(fifo.c_str(), 0600) != 0)
+        throw std::runtime_error("mkfifo failed");
+    // The filter may stop reading before the rest is written.
+    signal(SIGPIPE, SIG_IGN);
+    std::thread writer([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        if (fd < 0)
+            return;
+        (void)!write(fd, first.data(), first.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
+        (void)!write(fd, rest.data(), rest.size());
+        close(fd);
+    });
+    ProcessResult result = run_file(fifo);
+    writer.join();
+    return result;
 }
 
 std::vector<std::string> RasterJob::leftovers() const

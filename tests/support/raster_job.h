@@ -30,6 +30,10 @@ struct RasterJob {
     ProcessResult run_stdin(const std::string &raster);
     // Runs with the raster in a file given as argument 6.
     ProcessResult run_file(const std::string &path);
+    // Runs with the raster read from a FIFO given as argument 6: `first` is written
+    // at once, `rest` after `pause_ms`, the way a slow application delivers a job.
+    // Set process.sigterm_after_ms to cancel the job during the pause.
+    ProcessResult run_paused(const std::string &first, int pause_ms, const std::string &rest);
     // Runs with exactly these arguments after the program name.
     ProcessResult run_args(const std::vector<std::string> &args, const std::string &stdin_data = {});
 
