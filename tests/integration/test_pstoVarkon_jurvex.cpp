@@ -136,6 +136,19 @@ TEST_F(JurvexJob, PageDictionariesTakeThePpdSizeAndTheInputFileStays)
     EXPECT_TRUE(temp_dir_empty());
 }
 
+TEST_F(JurvexJob, LongLinesAreRewrittenWholeAndInOrder)
+{
+    const std::string padding(3000, 'p');
+    const std::string job = kJobNameLine + "%!PS-Adobe-3.0\n/" + padding + " pop\n" + padding +
+                            " <<DeferredMediaSelection true>>setpagedevice\n%%Page: 1 1\n/" + padding +
+                            " 595 842 pdfSetupPaper\nshowpage\n%%EOF\n";
+    const ProcessResult r = run("1", "PageSize=A5", options(job));
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, kJobNameLine + owner_lines("42", true) + "%!PS-Adobe-3.0\n/" + padding + " pop\n" + padding +
+                         " <</DeferredMediaSelection true>>setpagedevice\n%%Page: 1 1\n420 595 pdfSetupPaper\n"
+                         "showpage\n%%EOF\n" + kEndOfJob);
+}
+
 TEST_F(JurvexJob, UnknownPageSizeLeavesPageSetupAlone)
 {
     const std::string job = poppler_job(2);

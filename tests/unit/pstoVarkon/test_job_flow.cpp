@@ -114,6 +114,16 @@ TEST(DeviceId, WithoutSideChannelTheQueryFailsWithItsMessage)
     EXPECT_FALSE(query1284info(id, &length));
     EXPECT_EQ(err.restore(), "cups api can't find 1284 information.\n");
     EXPECT_STREQ(id, "");
+
+    // With descriptor 4 closed (redirect first, so that nothing reopens it).
+    Redirect closed_err(2, dir.file("err2"));
+    close(4);
+    ASSERT_EQ(fcntl(4, F_GETFD), -1);
+    std::memset(id, 'x', sizeof id);
+    length = static_cast<int>(kDeviceIdField) - 1;
+    EXPECT_FALSE(query1284info(id, &length));
+    EXPECT_EQ(closed_err.restore(), "cups api can't find 1284 information.\n");
+    EXPECT_STREQ(id, "");
 }
 
 TEST(Collation, NoCollateInAnyLetterCaseWins)
