@@ -4,6 +4,8 @@
 #include "image_transfer.h"
 
 #include "bytes.h"
+#include "dither.h"
+#include "job_commands.h"
 #include "command_sequence.h"
 #include "frames.h"
 #include "hex_bytes.h"
@@ -16,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bitset>
+#include <cstring>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -73,6 +78,12 @@ std::string compress(GDI_SEND_PAGE_PARAM &p, int platform)
 }
 
 std::string as_string(const std::vector<unsigned char> &v) { return std::string(v.begin(), v.end()); }
+
+template <size_t N>
+std::string str_of(const std::array<unsigned char, N> &a)
+{
+    return std::string(reinterpret_cast<const char *>(a.data()), N);
+}
 
 struct Band {
     uint32_t width, height, posVert, size;
@@ -371,6 +382,190 @@ TEST_F(SendPageSequence, CImageChecksumCoversTheBytesBeforeItsFrame)
     for (size_t i = 18; i < checksumFrame; ++i)
         sum += static_cast<unsigned char>(run.out[i]);
     EXPECT_EQ(static_cast<unsigned char>(run.out[checksumFrame + 3]), sum % 256);
+}
+
+// A whole one-page job, as the job loop drives the command layer, against the
+// order of a one-page job on the wire. The per-operation sequences are checked
+// item by item above; here the state that crosses operations matters too: the
+// coverage that the dither counts after the page start, the checksum of the
+// compressed page at the page end.
+class OnePageJob : public SendPageSequence {
+protected:
+    static constexpr uint32_t kW = 320, kH = 300;
+
+    void SetUp() override
+    {
+        SendPageSequence::SetUp();
+        std::strcpy(gPPDFile, "Varkon Oskel 301 Series");
+        gray.assign(size_t{kW} * kH, 255);
+        for (uint32_t y = 40; y < 260; ++y)
+            for (uint32_t x = 30; x < 290; ++x)
+                gray[size_t{y} * kW + x] = static_cast<unsigned char>((x * 7 + y * 3) % 256);
+        startDoc.jobID = 300;
+        startDoc.saveMode = 0x10;
+        startDoc.densityLevel = 2;
+        startPage.paperSize = 9;
+        startPage.copies = 1;
+        startPage.pageNum = 1;
+        startPage.userPrntAreaW = kW;
+        startPage.userPrntAreaH = kH;
+        endPage.page = 1;
+        endPage.resolutionE = 600;
+        endPage.densityE = 2;
+        endPage.paperWidthE = 210;
+        endDoc.page = 1;
+    }
+    void TearDown() override { gPPDFile[0] = '\0'; }
+
+    int run_job(int platform)
+    {
+        std::vector<unsigned char> mono(gray.size() / 8, 0);
+        int ok = Prnt_StartDoc(&startDoc, platform);
+        ok &= Prnt_StartPage(&startPage, platform);
+        ok &= HalftoneDither(gray.data(), kW, kH, mono.data(), kW, 0, 0, platform);
+        image = mono;
+        GDI_SEND_PAGE_PARAM send = page_param(mono, kW, kH, platform);
+        ok &= Prnt_SendPage(&send, platform);
+        ok &= Prnt_EndPage(&endPage, platform);
+        ok &= Prnt_EndDoc(&endDoc, platform);
+        return ok;
+    }
+
+    uint32_t inked() const
+    {
+        uint32_t n = 0;
+        for (unsigned char b : image)
+            n += static_cast<uint32_t>(std::bitset<8>(b).count());
+        return n;
+    }
+
+    std::string compressed(int platform)
+    {
+        GDI_SEND_PAGE_PARAM p = page_param(image, kW, kH, platform);
+        return compress(p, platform);
+    }
+
+    template <class Build>
+    static std::string built(size_t len, Build build)
+    {
+        std::string frame(len, '\0');
+        build(reinterpret_cast<unsigned char *>(frame.data()));
+        return frame;
+    }
+
+    // Accepts the clock-dependent bytes when they show the time now or a little earlier.
+    template <class Format>
+    static std::function<bool(const std::string &)> clock_item(Format format)
+    {
+        return [format](const std::string &actual) {
+            for (time_t at : {time(nullptr), time(nullptr) - 120}) {
+                struct tm t {};
+                localtime_r(&at, &t);
+                if (actual == format(t))
+                    return true;
+            }
+            return false;
+        };
+    }
+
+    std::vector<unsigned char> gray, image;
+    GDI_START_DOC_PARAM startDoc;
+    GDI_START_PAGE_PARAM startPage;
+    GDI_END_PAGE_PARAM endPage;
+    GDI_END_DOC_PARAM endDoc;
+};
+
+TEST_F(OnePageJob, PlatformZ)
+{
+    const CapturedRun run = run_captured([&] { return run_job(PLATFORM_Z); });
+    ASSERT_EQ(run.result, 1) << run.error;
+    const std::string zz = bytes("00 00"), bie = compressed(PLATFORM_Z);
+    char host[varkon::kHostNameSize];
+    varkon::read_host_name(host);
+    GDI_SEND_PAGE_PARAM send = page_param(image, kW, kH, PLATFORM_Z);
+    const Sequence job = {
+        // Job start
+        plain(std::string("\x1B%-12345X@PJL\r\n") + "@PJL JOBTIME="),
+        {"00:00:00:00:0000\r\n", "", clock_item([](const struct tm &t) {
+             char line[19];
+             GetSendTimePJL(line, t);
+             return std::string(line);
+         })},
+        plain(std::string("@PJL JOBOWNER=") + host + "\r\n@PJL ENTER LANGUAGE=PL\r\n" + zz),
+        plain(built(5, [&](unsigned char *f) { GetFineModeCmd(&startDoc, f); }) + zz +
+              built(9, [&](unsigned char *f) { GetJobSpecCmd_Z(&startDoc, f); }) + zz +
+              built(5, [&](unsigned char *f) { GetDensityCmd(&startDoc, f); }) + zz),
+        // Page start
+        plain(zz + built(18, [&](unsigned char *f) { GetPageSpecCmd(&startPage, f, PLATFORM_Z); }) + zz +
+              bytes("0B 0C 13 00 00 00 00 00 00 00 00 D6") + zz),
+        // Page data: the coverage counted by the dither after the page start
+        plain(built(7, [&](unsigned char *f) { GetCoverageCmd_Z(f, inked()); }) + zz +
+              built(18, [&](unsigned char *f) { GetRasterImageCmd(&send, f); }) + bie),
+        // Page end, job end
+        plain(zz + bytes("0B 04 18 D9") + bytes("0B 04 17 DA") + str_of(endOfJobCmd)),
+    };
+    EXPECT_GT(inked(), 1000u);
+    EXPECT_EQ(hex(run.out), hex(expected_bytes(job, run.out)));
+}
+
+TEST_F(OnePageJob, PlatformC)
+{
+    const CapturedRun run = run_captured([&] { return run_job(PLATFORM_C); });
+    ASSERT_EQ(run.result, 1) << run.error;
+    const std::string zz = bytes("00 00"), bie = compressed(PLATFORM_C);
+    GDI_SEND_PAGE_PARAM send = page_param(image, kW, kH, PLATFORM_C);
+    send.cmpImgBytes = static_cast<int32_t>(bie.size());
+    const std::string uelC = bytes("1B FF 2D 31 32 33 34 35 58");
+    // The printer's checksum: the compressed page, UEL_CMD_C and the zero bytes after it.
+    unsigned sum = 0;
+    for (char c : bie + uelC + zz)
+        sum += static_cast<unsigned char>(c);
+    GDI_END_PAGE_PARAM coverage = endPage;
+    const Sequence job = {
+        plain(uelC + bytes("0B 04 16 DB") + str_of(endOfJobCmd) + "versions=3.1.2.1" + zz +
+              "\x1B%-12345X@PJL\r\n@PJL ENTER LANGUAGE=PL\r\n" + zz +
+              built(6, [&](unsigned char *f) { GetJobSpecCmd_C(&startDoc, f); }) + zz + bytes("0B 05 19 00 D7") +
+              zz + built(5, [&](unsigned char *f) { GetDensityCmd(&startDoc, f); })),
+        {std::string(8, '\0'), "", clock_item([](const struct tm &t) {
+             std::string frame(8, '\0');
+             GetSysTimeCmd(reinterpret_cast<unsigned char *>(frame.data()), t);
+             return frame;
+         })},
+        plain(zz + built(18, [&](unsigned char *f) { GetPageSpecCmd(&startPage, f, PLATFORM_C); }) + zz +
+              bytes("0B 0C 13 00 00 00 00 00 00 00 00 D6") + zz + bytes("0B 04 32 BF") + zz),
+        plain(built(18, [&](unsigned char *f) { GetRasterImageCmd(&send, f); }) + bie),
+        plain(uelC + zz + built(6, [&](unsigned char *f) { GetImageDataChenksumCmd(f, sum % 256); }) + zz +
+              built(6, [&](unsigned char *f) { GetCoverageCmd_C(&coverage, f, inked()); }) + zz +
+              bytes("0B 04 18 D9")),
+        plain(zz + bytes("0B 05 31 80 3F") + zz + bytes("0B 04 17 DA") + str_of(endOfJobCmd)),
+    };
+    EXPECT_EQ(hex(run.out), hex(expected_bytes(job, run.out)));
+    EXPECT_EQ(endPage.dotCnt, coverage.dotCnt);
+}
+
+TEST_F(OnePageJob, PlatformM)
+{
+    const CapturedRun run = run_captured([&] { return run_job(PLATFORM_M); });
+    ASSERT_EQ(run.result, 1) << run.error;
+    const std::string bie = compressed(PLATFORM_M);
+    ASSERT_LT(bie.size(), varkon::kPackageSize);
+    std::string startPageCmd = bytes("00 00 00 B8 00 00 00 02 00 00 00 0E 00 A8 5A 5A");
+    varkon::PageParamM params[varkon::kMaxPageParamsM];
+    const size_t n = varkon::start_page_params_m(startPage, params);
+    for (size_t i = 0; i < n; ++i)
+        startPageCmd += built(12, [&](unsigned char *f) { SetCmdParam(f, params[i].paramCmd, 1, params[i].value); });
+    GDI_SEND_PAGE_PARAM send = page_param(image, kW, kH, PLATFORM_M);
+    const JBIG_BIH bih = varkon::jbig_bih_for(send, PLATFORM_M);
+    const std::string expected =
+        str_of(UEL_CMD) + "JZJZ" + built(88, [](unsigned char *f) { GetTonerParamCmdForPlatformM(f, 88, 0x11, 0, 0, 0x5A5A); }) +
+        bytes("00 00 00 34 00 00 00 00 00 00 00 03 00 24 5A 5A") + bytes("00 00 00 0C 00 00 01 00 00 00 00 00") +
+        bytes("00 00 00 0C 00 01 01 00 00 00 00 00") + bytes("00 00 00 0C 00 02 01 00 00 00 00 01") + startPageCmd +
+        built(36, [&](unsigned char *f) { SetJBIGCmdAndParam(f, &bih, 36, 4, 0x5A5A); }) +
+        built(16, [&](unsigned char *f) { SetCmdType(f, static_cast<uint32_t>(16 + bie.size()), 5, 0, 0, 0x5A5A); }) +
+        bie + bytes("00 00 00 10 00 00 00 06 00 00 00 00 00 00 5A 5A") +
+        bytes("00 00 00 10 00 00 00 03 00 00 00 00 00 00 5A 5A") +
+        bytes("00 00 00 10 00 00 00 01 00 00 00 00 00 00 5A 5A") + str_of(UEL_CMD);
+    EXPECT_EQ(hex(run.out), hex(expected));
 }
 
 } // namespace
