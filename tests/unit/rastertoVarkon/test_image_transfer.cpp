@@ -233,6 +233,23 @@ TEST(JbigRoundTrip, NoiseAndTinyPagesOutgrowTheRawSize)
     }
 }
 
+TEST(JbigRoundTrip, WidthNotAMultipleOfEightStaysInsideThePage)
+{
+    // The halftoner packs 12 x 4 pixels into 6 bytes; the encoder wants whole-byte
+    // rows (8 bytes). It must get zero padding, not bytes from beyond the page.
+    for (int platform : {PLATFORM_C, PLATFORM_Z, PLATFORM_M}) {
+        std::vector<unsigned char> image(6, 0xFF);
+        GDI_SEND_PAGE_PARAM p = page_param(image, 12, 4, platform);
+        std::string data = compress(p, platform);
+        if (platform == PLATFORM_Z)
+            data = data.substr(48);
+        const DecodedImage decoded = jbig_decode(data);
+        ASSERT_EQ(decoded.status, JBG_EOK) << "platform " << platform;
+        EXPECT_EQ(decoded.width, 12u);
+        EXPECT_EQ(hex(as_string(decoded.plane)), "FF F0 FF F0 FF F0 00 00") << "platform " << platform;
+    }
+}
+
 TEST(JbigRoundTrip, EncoderFailureFailsThePageWithAText)
 {
     std::vector<unsigned char> image(8, 0xFF);
