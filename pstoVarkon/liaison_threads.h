@@ -62,10 +62,11 @@ constexpr std::chrono::milliseconds kPauseSlice{50};
 
 template <typename Stop> void pause_thread(std::chrono::milliseconds duration, Stop stop)
 {
-    while (duration.count() > 0 && !stop()) {
-        const auto slice = duration < kPauseSlice ? duration : kPauseSlice;
-        pause_thread(slice);
-        duration -= slice;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + duration;
+    for (auto now = Clock::now(); now < deadline && !stop(); now = Clock::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+        pause_thread(left < kPauseSlice ? left : kPauseSlice);
     }
 }
 
