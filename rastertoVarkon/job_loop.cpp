@@ -364,10 +364,14 @@ Next print_page(Job &job)
 Next page_loop(Job &job)
 {
     for (;;) {
-        if (pfcupsRasterReadHeader2(job.ras.get(), &job.header) == 0) {
+        // libcups clears the header it fails to read; the blank page and the
+        // manual-duplex replay still need the last page's.
+        cups_page_header2_t nextHeader;
+        if (pfcupsRasterReadHeader2(job.ras.get(), &nextHeader) == 0) {
             std::fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
             break;
         }
+        job.header = nextHeader;
         std::fputs("DEBUG: cupsRasterReadHeader2 return OK.\n", stderr);
         log_page_header2(&job.header);
         if (Canceled != 0)

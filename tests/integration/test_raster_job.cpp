@@ -148,18 +148,27 @@ TEST_F(RasterFilter, TheFirstPagesCopiesCountForTheWholeJob)
 
 TEST_F(RasterFilter, AnOddAutomaticDuplexJobEndsWithABlankSide)
 {
-    RasterJob job(platform_ppd(2));
-    job.options = "Duplex=DuplexNoTumble";
-    const ProcessResult r = job.run_stdin(make_raster({a6_page(), a6_page(), a6_page(fill_rect(200, 200, 300, 300))}));
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    const decode::DecodedStream s = decoded(r);
-    EXPECT_TRUE(s.valid());
-    ASSERT_EQ(s.pages.size(), 4u);
-    EXPECT_EQ(s.pages[3].number, 4);
-    EXPECT_EQ(s.pages[3].ink, 0u);
-    EXPECT_GT(s.pages[2].ink, 0u);
-    EXPECT_TRUE(has_line(r.err, "DEBUG: ##page is 2, rotate180 is 1\n"));
-    EXPECT_TRUE(has_line(r.err, "DEBUG: ##page is 3, rotate180 is 0\n"));
+    for (int platform : {1, 2}) {
+        RasterJob job(platform_ppd(platform));
+        job.options = "Duplex=DuplexNoTumble";
+        const ProcessResult r =
+            job.run_stdin(make_raster({a6_page(), a6_page(), a6_page(fill_rect(200, 200, 300, 300))}));
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const decode::DecodedStream s = decoded(r);
+        EXPECT_TRUE(s.valid()) << decode::format_violation(*s.violation);
+        ASSERT_EQ(s.pages.size(), 4u);
+        EXPECT_EQ(s.pages[3].number, 4);
+        EXPECT_EQ(s.pages[3].ink, 0u);
+        EXPECT_GT(s.pages[2].ink, 0u);
+        EXPECT_TRUE(has_line(r.err, "DEBUG: ##page is 2, rotate180 is 1\n"));
+        EXPECT_TRUE(has_line(r.err, "DEBUG: ##page is 3, rotate180 is 0\n"));
+        // The blank side is made from the last page's header: 600 dpi stripes on platform C.
+        for (const auto &item : s.items) {
+            if (item.name == "raster image header" && platform == 1) {
+                EXPECT_EQ(item.number("raster_height"), 768) << "at offset " << item.offset;
+            }
+        }
+    }
 }
 
 TEST_F(RasterFilter, EveryPlatformPrintsAndThePlatformTextWorksWithoutAKnownModel)
