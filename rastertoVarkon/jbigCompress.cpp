@@ -11,11 +11,11 @@ extern "C" {
 
 namespace {
 
-// JBIG-KIT allows an adaptive template offset mx of at most 127.
+// JBIG-KIT allows an adaptive template offset mx of at most 127; a stripe height
+// of 0 lets it choose its own.
 bool describes_image(const JBIG_BIH &bih)
 {
-    return bih.ParamImgWidth > 0 && bih.ParamImgHeight > 0 && bih.ParamP >= 1 && bih.ParamL0 > 0 &&
-           bih.ParamMx <= 127;
+    return bih.ParamImgWidth > 0 && bih.ParamImgHeight > 0 && bih.ParamP >= 1 && bih.ParamMx <= 127;
 }
 
 } // namespace
