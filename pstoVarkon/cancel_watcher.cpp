@@ -43,10 +43,9 @@ std::string field_text(const char (&field)[512])
 
 void report_cancel(const unsigned char *reply, int received)
 {
-    std::size_t length = 0;
-    const char *owner = varkon::status_reply_owner(reply, received, &length);
+    const std::string owner(varkon::status_reply_owner(reply, received));
     fprintf(stderr, "DEBUG: The printer reports the job of \"%s\" cancelled.\n",
-            varkon::loggable_printer_text(owner, length).c_str());
+            varkon::loggable_printer_text(owner.c_str(), owner.size()).c_str());
 }
 
 void watch_usb_printer(const std::string &uri)

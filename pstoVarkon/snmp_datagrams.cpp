@@ -2,16 +2,13 @@
 #include "snmp_datagrams.h"
 
 #include <cstring>
-#include <string_view>
 
-const char *varkon::status_reply_owner(const unsigned char *reply, int received, std::size_t *length)
+std::string_view varkon::status_reply_owner(const unsigned char *reply, int received)
 {
-    *length = 0;
     if (!reply || received < static_cast<int>(kStatusRecordSize))
-        return "";
+        return {};
     const auto *owner = reinterpret_cast<const char *>(reply + received - kStatusRecordSize + kStatusOwnerOffset);
-    *length = strnlen(owner, kStatusRecordSize - kStatusOwnerOffset);
-    return owner;
+    return {owner, strnlen(owner, kStatusRecordSize - kStatusOwnerOffset)};
 }
 
 bool varkon::status_reply_shows_cancel(const unsigned char *reply, int received, const char *jobower)
@@ -21,7 +18,5 @@ bool varkon::status_reply_shows_cancel(const unsigned char *reply, int received,
     const unsigned char *record = reply + received - kStatusRecordSize;
     if (!is_cancelled_status(record[0]))
         return false;
-    std::size_t owner_length = 0;
-    const char *owner = status_reply_owner(reply, received, &owner_length);
-    return std::string_view(owner, owner_length).find(jobower ? jobower : "") != std::string_view::npos;
+    return status_reply_owner(reply, received).find(jobower ? jobower : "") != std::string_view::npos;
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace varkon {
 
@@ -127,8 +128,8 @@ constexpr bool is_cancelled_status(unsigned char code)
 // `jobower` matches every owner.
 bool status_reply_shows_cancel(const unsigned char *reply, int received, const char *jobower);
 
-// The owner text of a reply's status record, for the log; empty when the reply
-// holds no record.
-const char *status_reply_owner(const unsigned char *reply, int received, std::size_t *length);
+// The owner text of a reply's status record, up to its terminator or the end
+// of the reply; empty when the reply holds no record.
+std::string_view status_reply_owner(const unsigned char *reply, int received);
 
 } // namespace varkon

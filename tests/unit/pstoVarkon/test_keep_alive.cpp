@@ -242,6 +242,29 @@ TEST_F(KeepAlive, AStopFromOutsideEndsTheReplyWaitAndClosesTheSocket)
     EXPECT_EQ(open_descriptors(), descriptors);
 }
 
+TEST_F(KeepAlive, AThreadThatCannotBeJoinedIsStoppedAfterAShortGrace)
+{
+    const auto agent = start_agent(false);
+    ASSERT_TRUE(agent->running()) << agent->error();
+    setenv("DEVICE_URI", socket_uri(*agent).c_str(), 1);
+    StderrCapture capture;
+    const int descriptors = open_descriptors();
+    Creatpthread(nullptr);
+    ASSERT_NE(dummy_thread, 0u);
+    ASSERT_EQ(wait_for_datagrams(*agent, 1, 5).size(), 1u); // the thread waits up to 2 s for a reply
+    const double sent = agent->received()[0].time;
+    pthread_detach(dummy_thread); // the join will fail with EINVAL
+
+    Waitpthread();
+    EXPECT_GE(monotonic_seconds() - sent, 0.5);
+    // The stop lands in the reply wait: the socket is gone well before the 2 s are up.
+    while (open_descriptors() != descriptors && monotonic_seconds() - sent < 5)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_LT(monotonic_seconds() - sent, 1.6);
+    EXPECT_NE(capture.finish().find("Trevant::pthread_dammy_join error value is 22 \n"), std::string::npos);
+    EXPECT_EQ(dummy_thread, 0u);
+}
+
 // USB: the printer is found by its serial number and held open.
 
 TEST_F(KeepAlive, UsbPrinterIsFoundByTheSerialNumberInTheUri)
