@@ -49,8 +49,8 @@ struct DeviceListFree {
     void operator()(libusb_device **list) const { libusb_free_device_list(list, 1); }
 };
 
-// Nothing is sent over USB: holding the device open is what keeps the printer
-// attached to this job.
+// Nothing is sent over USB: the printer's device is only held open until the
+// job ends.
 void hold_usb_printer(const char *uri)
 {
     varkon::UsbPrinter printer(FindUsbDeviceHandle(uri));
@@ -75,8 +75,8 @@ void keep_network_printer_awake(const char *host)
     }
 }
 
-// The serial number of `device`, read into `serial` (128 bytes); false when
-// it has none or it cannot be read.
+// The serial number of an opened device, read into `serial`; false when it
+// has none or it cannot be read.
 bool read_serial_number(libusb_device_handle *handle, const libusb_device_descriptor &descriptor,
                         unsigned char (&serial)[128])
 {
