@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <ctime>
 
 extern char **environ;
@@ -119,15 +120,16 @@ varkon::ToolResult varkon::run_tool(const std::vector<std::string> &argv, ToolOu
         args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);
 
-    Pipe pipe;
+    std::optional<Pipe> pipe;
     SpawnActions actions;
     posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
     if (output == ToolOutput::Capture) {
-        if (!pipe.ok()) {
+        pipe.emplace();
+        if (!pipe->ok()) {
             result.spawn_error = errno;
             return result;
         }
-        posix_spawn_file_actions_adddup2(actions.get(), pipe.write_end(), 1);
+        posix_spawn_file_actions_adddup2(actions.get(), pipe->write_end(), 1);
     } else {
         posix_spawn_file_actions_adddup2(actions.get(), output == ToolOutput::ToFd ? out_fd : 2, 1);
     }
@@ -137,9 +139,9 @@ varkon::ToolResult varkon::run_tool(const std::vector<std::string> &argv, ToolOu
     if (result.spawn_error != 0)
         return result;
     bool forwarded = false;
-    if (output == ToolOutput::Capture) {
-        pipe.close_write();
-        collect_output(pipe.read_end(), pid, forwarded, result.output);
+    if (pipe) {
+        pipe->close_write();
+        collect_output(pipe->read_end(), pid, forwarded, result.output);
     }
     result.exit_status = wait_for(pid, forwarded);
     return result;

@@ -124,7 +124,8 @@ TEST_F(JurvexJob, HeaderPageSetupAndMediaSelectionAreRewritten)
 TEST_F(JurvexJob, PageDictionariesTakeThePpdSizeAndTheInputFileStays)
 {
     const std::string input = dir_.file("input.ps");
-    write_file(input, ps2write_job(2));
+    const std::string job = ps2write_job(2);
+    write_file(input, job);
     const ProcessResult r = run("1", "PageSize=Letter", options(), input);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(count_of(r.out, "\n<</Type/Page/MediaBox [0 0 612 792]\n"), 2);
@@ -132,7 +133,7 @@ TEST_F(JurvexJob, PageDictionariesTakeThePpdSizeAndTheInputFileStays)
     EXPECT_EQ(count_of(r.out, owner_lines("42", false)), 1);
     EXPECT_EQ(count_of(r.out, "PAPER=A5L"), 0);
     // The input CUPS hands over is neither changed nor removed.
-    EXPECT_EQ(read_file(input), ps2write_job(2));
+    EXPECT_EQ(read_file(input), job);
     EXPECT_TRUE(temp_dir_empty());
 }
 
