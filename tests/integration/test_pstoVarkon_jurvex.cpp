@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,20 +256,36 @@ protected:
     {
         const std::string fifo = dir_.file("job.fifo");
         mkfifo(fifo.c_str(), 0600);
+        // A filter that fails before opening or reading the FIFO must not hang the test.
+        signal(SIGPIPE, SIG_IGN);
         std::thread feeder([&] {
-            const int fd = open(fifo.c_str(), O_WRONLY);
+            const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
             write_all(fd, first);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            std::this_thread::sleep_for(std::chrono::milliseconds(3000));
             write_all(fd, second);
             close(fd);
         });
         ProcessOptions o = options();
-        o.sigterm_after_ms = 700;
+        o.sigterm_after_ms = 1500;
         const ProcessResult r = run(copies, job_options, o, fifo);
         feeder.join();
         return r;
+    }
+
+    // The FIFO's write end, once the filter has opened the read end; -1 after 20 s.
+    static int open_writer(const std::string &fifo)
+    {
+        for (int attempt = 0; attempt < 2000; ++attempt) {
+            const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+                return fd;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
     }
 
     static void write_all(int fd, const std::string &data)
