@@ -13,9 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -47,12 +49,31 @@ void write_all(int fd, const std::string &data)
     }
 }
 
+// Opens the FIFO once the filter reads it; gives up (-1) after 30 s, so that a
+// filter that ends before opening it cannot hang the test.
+int open_writer(const std::string &fifo)
+{
+    const double end = monotonic_seconds() + 30;
+    for (;;) {
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            return fd;
+        }
+        if (errno != ENXIO || monotonic_seconds() > end)
+            return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 class PrinterCancel : public ::testing::Test {
 protected:
     // Starts the printer's agent answering every status query with `reply`,
     // and a scheduler whose queue sends jobs to that printer.
     void start(const SnmpStatusReply &reply)
     {
+        // A cut job leaves the rest of the FIFO unread: the feeder's write may then fail.
+        signal(SIGPIPE, SIG_IGN);
         SnmpAgentConfig agent_config;
         agent_config.enterprise = varkon::kEnterpriseNumber;
         agent_config.status_replies = {reply};
@@ -87,7 +108,7 @@ protected:
         const std::string fifo = dir_.file("job.fifo");
         mkfifo(fifo.c_str(), 0600);
         std::thread feeder([&] {
-            const int fd = open(fifo.c_str(), O_WRONLY);
+            const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
             write_all(fd, first);
