@@ -148,9 +148,8 @@ void on_sigterm(int) { g_terminated = 1; }
 
 // Copies the input to `out` until its end, answering the side channel meanwhile.
 // -1 on a read or write error, else the byte count.
-long long copy_job(int in, int out, const DeviceUri &device)
+long long copy_job(int in, int out, bool side_channel, const DeviceUri &device)
 {
-    const bool side_channel = fcntl(CUPS_SC_FD, F_GETFD) != -1;
     long long total = 0;
     char buffer[65536];
     while (!g_terminated) {
@@ -203,6 +202,10 @@ int main(int argc, char **argv)
         return CUPS_BACKEND_FAILED;
     }
 
+    // Asked before any file is opened: without a side channel, descriptor 4
+    // may well become one of the backend's own files.
+    const bool side_channel = fcntl(CUPS_SC_FD, F_GETFD) != -1;
+
     // Reading the filters' output, keep going after a cancel, as printer
     // backends do, so that what a filter sends after SIGTERM is kept too.
     if (argc == 6)
@@ -226,7 +229,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "ERROR: varkontest: cannot create %s: %s\n", partial.c_str(), std::strerror(errno));
         return CUPS_BACKEND_FAILED;
     }
-    const long long total = copy_job(in, out, device);
+    const long long total = copy_job(in, out, side_channel, device);
     const bool closed = close(out) == 0;
     if (total < 0 || !closed || g_terminated) {
         std::fprintf(stderr, "ERROR: varkontest: job data for %s not complete\n", target.c_str());

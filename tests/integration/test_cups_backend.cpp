@@ -74,6 +74,33 @@ TEST(VarkontestBackend, ReadsAFileArgument)
     EXPECT_EQ(read_file(dir.file("out.prn")), "from a file");
 }
 
+// Without a side channel the job file may be opened as descriptor 4, the
+// side channel's number: it must still be read as the job.
+TEST(VarkontestBackend, AFileOnDescriptor4IsNotTakenForTheSideChannel)
+{
+    TempDir dir;
+    varkon::test::write_file(dir.file("job.in"), "from a file");
+    const std::string device = "DEVICE_URI=" + varkontest_uri(dir.file("out.prn"));
+    const std::string in = dir.file("job.in");
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        for (int fd = 0; fd <= 3; ++fd)
+            dup2(null, fd);
+        close(4);
+        char *argv[] = {const_cast<char *>(kBackend.c_str()), const_cast<char *>("7"), const_cast<char *>("u"),
+                        const_cast<char *>("t"), const_cast<char *>("1"), const_cast<char *>(""),
+                        const_cast<char *>(in.c_str()), nullptr};
+        char *envp[] = {const_cast<char *>(device.c_str()), nullptr};
+        execve(argv[0], argv, envp);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(read_file(dir.file("out.prn")), "from a file");
+}
+
 TEST(VarkontestBackend, RefusesBadUris)
 {
     TempDir dir;
