@@ -33,7 +33,7 @@ public:
     std::string at_end() const;
 
 private:
-    void take_job_values(const Token &token);
+    std::string take_job_values(const Token &token);
     std::string page_finished();
 
     const DecodeOptions &options_;
@@ -43,7 +43,20 @@ private:
     detail::CopyTracker copies_;
 };
 
-void StreamDecoder::take_job_values(const Token &token)
+// The job time reads minute, hour, day, month and year: "05:14:07:12:2026".
+bool job_time_valid(const std::string &text)
+{
+    if (text.size() != 16)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (i == 2 || i == 5 || i == 8 || i == 11 ? text[i] != ':' : !std::isdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    auto number = [&](size_t at) { return std::stoi(text.substr(at, 2)); };
+    return number(0) < 60 && number(3) < 24 && number(6) >= 1 && number(6) <= 31 && number(9) >= 1 &&
+           number(9) <= 12;
+}
+
+std::string StreamDecoder::take_job_values(const Token &token)
 {
     const Item &item = token.item;
     switch (token.sym) {
@@ -60,10 +73,15 @@ void StreamDecoder::take_job_values(const Token &token)
         out_.system_date = detail::message("%04lld-%02lld-%02lld", item.number("year"), item.number("month"),
                                            item.number("day"));
         break;
-    case Sym::PjlJobTime: out_.job_time = item.field("line")->text.substr(std::strlen("@PJL JOBTIME=")); break;
+    case Sym::PjlJobTime:
+        out_.job_time = item.field("line")->text.substr(std::strlen("@PJL JOBTIME="));
+        if (!job_time_valid(out_.job_time))
+            return "JOBTIME \"" + out_.job_time + "\" is not minute:hour:day:month:year";
+        break;
     case Sym::PjlJobOwner: out_.job_owner = item.field("line")->text.substr(std::strlen("@PJL JOBOWNER=")); break;
     default: break;
     }
+    return {};
 }
 
 std::string StreamDecoder::page_finished()
@@ -99,7 +117,8 @@ std::string StreamDecoder::handle(const Token &token)
             return reason;
         return after == Phase::InPage ? std::string() : page_finished();
     }
-    take_job_values(token);
+    if (std::string reason = take_job_values(token); !reason.empty())
+        return reason;
     if (token.sym == Sym::ManualDuplex) {
         out_.manual_duplex_at = token.item.offset;
         if (out_.platform != Platform::M)

@@ -313,7 +313,7 @@ bool read_frame(Platform platform, const unsigned char *data, size_t size, size_
     const ShortFrameKind *kind = find_kind(platform, code);
     if (!kind)
         return fail(violation, pos, message("unknown short frame code 0x%02x on platform %s", code, platform_name(platform)));
-    if (length != kind->length && length != kind->other_length)
+    if (length != kind->length && (kind->other_length == 0 || length != kind->other_length))
         return fail(violation, pos, kind->other_length
             ? message("short frame 0x%02x length %u, expected %u or %u", code, length, kind->length, kind->other_length)
             : message("short frame 0x%02x length %u, expected %u", code, length, kind->length));

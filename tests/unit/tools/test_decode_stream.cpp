@@ -19,7 +19,7 @@ void expect_pixels(const Page &page, const TestImage &image)
     EXPECT_EQ(page.pixels, image.rows) << "decoded pixels differ from the page that was encoded";
 }
 
-TEST(DetectPlatform, TellsEachPlatformFromItsFirstBytes)
+TEST(DecodeDetect, TellsEachPlatformFromItsFirstBytes)
 {
     TestImage image = make_image(64, 16);
     for (Platform platform : {Platform::C, Platform::Z, Platform::M}) {
@@ -33,7 +33,7 @@ TEST(DetectPlatform, TellsEachPlatformFromItsFirstBytes)
     EXPECT_EQ(varkon::decode::detect_platform(tamrel.data(), tamrel.size()), Platform::Z);
 }
 
-TEST(DetectPlatform, UnknownStartsNeedTheOption)
+TEST(DecodeDetect, UnknownStartsNeedTheOption)
 {
     Bytes pdf = {'%', 'P', 'D', 'F', '-', '1', '.', '4'};
     EXPECT_EQ(varkon::decode::detect_platform(pdf.data(), pdf.size()), Platform::Unknown);
@@ -179,7 +179,7 @@ TEST(DecodeStream, PixelsCanBeLeftOutAndSeenThroughTheCallback)
     EXPECT_EQ(stream.pages[0].width, 64u);
 }
 
-TEST(Listing, ItemsSummaryAndViolation)
+TEST(DecodeListing, ItemsSummaryAndViolation)
 {
     DecodedStream stream = decode_bytes(JobBuilder::one_page(Platform::Z, make_image(64, 8)));
     ASSERT_TRUE(stream.valid());
@@ -196,6 +196,52 @@ TEST(Listing, ItemsSummaryAndViolation)
     EXPECT_EQ(varkon::decode::format_summary(stream), "platform Z, job 300, 1 page: 1 64x8 1-bit; valid");
     EXPECT_EQ(varkon::decode::format_violation({1234, "short frame 0x12 checksum 0x5a, expected 0x3c"}),
               "offset 1234: short frame 0x12 checksum 0x5a, expected 0x3c");
+}
+
+} // namespace
+
+namespace {
+
+// Arbitrary damage to valid streams: every outcome is a result, never a read
+// outside the buffer (the sanitizer build watches this) nor an item past its end.
+TEST(DecodeRobustness, DamagedStreamsStayWithinTheirBytes)
+{
+    uint32_t state = 20261208;
+    auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    for (Platform platform : {Platform::C, Platform::Z, Platform::M}) {
+        SCOPED_TRACE(varkon::decode::platform_name(platform));
+        JobBuilder job(platform);
+        job.job_start();
+        job.page(make_image(64, 300, 1, 1), {1});
+        job.page(make_image(32, 9, 1, 2), {2});
+        job.job_end();
+        for (int round = 0; round < 400; ++round) {
+            Bytes bytes = job.out;
+            int damage = 1 + next() % 4;
+            for (int i = 0; i < damage && !bytes.empty(); ++i) {
+                size_t at = next() % bytes.size();
+                switch (next() % 4) {
+                case 0: bytes[at] = static_cast<unsigned char>(next() >> 24); break;
+                case 1: bytes.resize(at); break;
+                case 2: bytes.insert(bytes.begin() + at, static_cast<unsigned char>(next() >> 24)); break;
+                default: bytes[at] ^= 0x80; break;
+                }
+            }
+            varkon::decode::DecodeOptions options;
+            options.platform = platform;
+            options.max_image_bytes = 1 << 16;
+            DecodedStream stream = varkon::decode::decode_stream(bytes.data(), bytes.size(), options);
+            for (const auto &item : stream.items) {
+                ASSERT_LE(item.offset + item.length, bytes.size());
+            }
+            if (stream.violation) {
+                ASSERT_LE(stream.violation->offset, bytes.size());
+            }
+            for (const Page &page : stream.pages) {
+                ASSERT_EQ(page.pixels.size(), page.stride * page.height);
+            }
+        }
+    }
 }
 
 } // namespace

@@ -15,7 +15,7 @@ using varkon::decode::decode_jbig;
 
 constexpr uint64_t kLimit = 64u << 20;
 
-TEST(JbigImage, RoundTripsInEachPlatformsParameters)
+TEST(DecodeJbigImage, RoundTripsInEachPlatformsParameters)
 {
     TestImage image = make_image(333, 601, 1, 11);
     for (const JbigParams &params : {kJbigC, kJbigZ, kJbigM}) {
@@ -29,7 +29,7 @@ TEST(JbigImage, RoundTripsInEachPlatformsParameters)
     }
 }
 
-TEST(JbigImage, DecodesWhatPbmtojbgWrites)
+TEST(DecodeJbigImage, DecodesWhatPbmtojbgWrites)
 {
     TempDir dir;
     TestImage image = make_image(120, 90, 1, 4);
@@ -50,7 +50,7 @@ TEST(JbigImage, DecodesWhatPbmtojbgWrites)
     EXPECT_NE(reason.find("resolution layers"), std::string::npos) << reason;
 }
 
-TEST(JbigImage, DataMustEndWithTheImage)
+TEST(DecodeJbigImage, DataMustEndWithTheImage)
 {
     TestImage image = make_image(64, 100);
     Bytes bie = jbig_encode(image.rows.data(), 64, 100, kJbigZ);
@@ -67,7 +67,7 @@ TEST(JbigImage, DataMustEndWithTheImage)
     EXPECT_EQ(reason, "JBIG data of 12 bytes is shorter than its 20-byte header");
 }
 
-TEST(JbigImage, HeaderIsCheckedBeforeDecoding)
+TEST(DecodeJbigImage, HeaderIsCheckedBeforeDecoding)
 {
     Bytes bie = jbig_encode(make_image(64, 16).rows.data(), 64, 16, kJbigM);
     DecodedImage decoded;
@@ -88,7 +88,7 @@ TEST(JbigImage, HeaderIsCheckedBeforeDecoding)
     EXPECT_NE(decode_jbig(garbage.data(), garbage.size(), kLimit, decoded), "");
 }
 
-TEST(JbigImage, ImageOfNoLinesIsItsHeaderAlone)
+TEST(DecodeJbigImage, ImageOfNoLinesIsItsHeaderAlone)
 {
     Bytes bie = jbig_encode(nullptr, 64, 0, kJbigC);
     ASSERT_EQ(bie.size(), 20u);

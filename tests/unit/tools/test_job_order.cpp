@@ -35,7 +35,7 @@ Bytes job_with_pages(Platform platform, const std::vector<int> &numbers, int man
     return job.out;
 }
 
-TEST(JobOrder, PageEndWithoutPageStart)
+TEST(DecodeJobOrder, PageEndWithoutPageStart)
 {
     for (Platform platform : {Platform::C, Platform::Z, Platform::M}) {
         SCOPED_TRACE(varkon::decode::platform_name(platform));
@@ -54,7 +54,7 @@ TEST(JobOrder, PageEndWithoutPageStart)
     }
 }
 
-TEST(JobOrder, PageStartBeforeJobStart)
+TEST(DecodeJobOrder, PageStartBeforeJobStart)
 {
     JobBuilder job(Platform::Z);
     append(job.out, kUel);
@@ -68,7 +68,7 @@ TEST(JobOrder, PageStartBeforeJobStart)
     EXPECT_EQ(stream.violation->reason, "page start before job start");
 }
 
-TEST(JobOrder, MissingJobEndAndTruncatedStreams)
+TEST(DecodeJobOrder, MissingJobEndAndTruncatedStreams)
 {
     for (Platform platform : {Platform::C, Platform::Z, Platform::M}) {
         SCOPED_TRACE(varkon::decode::platform_name(platform));
@@ -94,7 +94,22 @@ TEST(JobOrder, MissingJobEndAndTruncatedStreams)
     }
 }
 
-TEST(JobOrder, ImageDataOutsideAPageAndItemsAfterTheJobEnd)
+// The job time comes minute first: 14:05 on 7 December 2026 is "05:14:07:12:2026".
+TEST(DecodeJobOrder, JobTimeLineOfPlatformZ)
+{
+    for (const char *time : {"05:24:07:12:2026", "05:14:7:12:2026", "05:14:07:13:2026"}) {
+        SCOPED_TRACE(time);
+        Bytes bytes = JobBuilder::one_page(Platform::Z, small_image());
+        std::string text(bytes.begin(), bytes.end());
+        size_t at = text.find("05:14:07:12:2026");
+        text.replace(at, 16, time);
+        DecodedStream stream = decode_bytes(Bytes(text.begin(), text.end()));
+        ASSERT_FALSE(stream.valid());
+        EXPECT_EQ(stream.violation->reason, std::string("JOBTIME \"") + time + "\" is not minute:hour:day:month:year");
+    }
+}
+
+TEST(DecodeJobOrder, ImageDataOutsideAPageAndItemsAfterTheJobEnd)
 {
     JobBuilder job(Platform::C);
     job.job_start();
@@ -114,7 +129,7 @@ TEST(JobOrder, ImageDataOutsideAPageAndItemsAfterTheJobEnd)
     EXPECT_EQ(stream.violation->reason, "reset after the job end");
 }
 
-TEST(JobOrder, PageFramesInTheirOrder)
+TEST(DecodeJobOrder, PageFramesInTheirOrder)
 {
     // Page specification, then the custom paper frame: swapped is a violation.
     Bytes bytes = JobBuilder::one_page(Platform::C, small_image());
@@ -144,7 +159,7 @@ TEST(JobOrder, PageFramesInTheirOrder)
     EXPECT_EQ(stream.violation->reason, "job end inside page 1");
 }
 
-TEST(Copies, CollatedReplaysRepeatWholePages)
+TEST(DecodeCopies, CollatedReplaysRepeatWholePages)
 {
     DecodedStream stream = decode_bytes(job_with_pages(Platform::C, {1, 2, 3, 1, 2, 3, 1, 2, 3}));
     ASSERT_TRUE(stream.valid()) << reason_of(stream);
@@ -154,7 +169,7 @@ TEST(Copies, CollatedReplaysRepeatWholePages)
     EXPECT_EQ(stream.pages[8].copy, 3);
 }
 
-TEST(Copies, BrokenReplaysAreCaught)
+TEST(DecodeCopies, BrokenReplaysAreCaught)
 {
     struct Case {
         std::vector<int> pages;
@@ -176,7 +191,7 @@ TEST(Copies, BrokenReplaysAreCaught)
     }
 }
 
-TEST(Copies, ReplayedPageMustBeTheSameBytes)
+TEST(DecodeCopies, ReplayedPageMustBeTheSameBytes)
 {
     JobBuilder job(Platform::C);
     job.job_start();
@@ -192,7 +207,7 @@ TEST(Copies, ReplayedPageMustBeTheSameBytes)
     EXPECT_GT(stream.violation->offset, at);  // found at the page end
 }
 
-TEST(ManualDuplex, OddPagesThenCommandThenEvenPagesInReverse)
+TEST(DecodeManualDuplex, OddPagesThenCommandThenEvenPagesInReverse)
 {
     // Five pages, no collation: 1 3 5, the command, a blank page 6, then 4 and 2.
     DecodedStream stream = decode_bytes(job_with_pages(Platform::Z, {1, 3, 5, 6, 4, 2}, 2));
@@ -207,7 +222,7 @@ TEST(ManualDuplex, OddPagesThenCommandThenEvenPagesInReverse)
     EXPECT_EQ(stream.pages[7].copy, 2);
 }
 
-TEST(ManualDuplex, ViolationsOfThePasses)
+TEST(DecodeManualDuplex, ViolationsOfThePasses)
 {
     struct Case {
         std::vector<int> pages;
@@ -228,7 +243,7 @@ TEST(ManualDuplex, ViolationsOfThePasses)
     }
 }
 
-TEST(ManualDuplex, CommandOnlyBetweenPagesAndOnce)
+TEST(DecodeManualDuplex, CommandOnlyBetweenPagesAndOnce)
 {
     JobBuilder job(Platform::M);
     job.job_start();
@@ -253,7 +268,7 @@ TEST(ManualDuplex, CommandOnlyBetweenPagesAndOnce)
     EXPECT_EQ(stream.violation->offset, at);
 }
 
-TEST(MachineDuplex, BetweenPagesOnPlatformCOnly)
+TEST(DecodeMachineDuplex, BetweenPagesOnPlatformCOnly)
 {
     JobBuilder job(Platform::C);
     job.job_start();

@@ -35,7 +35,7 @@ Bytes start_doc()
     return frame;
 }
 
-TEST(LongFrames, HeadersOfTheFixedFrames)
+TEST(DecodeLongFrames, HeadersOfTheFixedFrames)
 {
     // END_PAGE_CMD as the printers take it.
     Read end_page = read({0, 0, 0, 0x10, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0x5A, 0x5A});
@@ -56,7 +56,7 @@ TEST(LongFrames, HeadersOfTheFixedFrames)
     EXPECT_EQ(marker.token.sym, Sym::Marker);
 }
 
-TEST(LongFrames, SignatureTypeAndLengths)
+TEST(DecodeLongFrames, SignatureTypeAndLengths)
 {
     Bytes bad_signature = long_header(16, 0x03);
     bad_signature[15] = 0x59;
@@ -78,7 +78,7 @@ TEST(LongFrames, SignatureTypeAndLengths)
     EXPECT_EQ(read(page).violation.reason, "START_PAGE_CMD carries 13 parameters, expected 14");
 }
 
-TEST(LongFrames, ParameterEntries)
+TEST(DecodeLongFrames, ParameterEntries)
 {
     Bytes frame = start_doc();
     frame[16 + 12 + 6] = 2;  // second entry's type
@@ -95,7 +95,7 @@ TEST(LongFrames, ParameterEntries)
     EXPECT_EQ(read(frame).violation.reason, "unknown parameter code 0x0077 in START_DOC_CMD");
 }
 
-TEST(LongFrames, TruncatedFrames)
+TEST(DecodeLongFrames, TruncatedFrames)
 {
     Bytes header = long_header(16, 0x01);
     header.resize(10);
@@ -113,7 +113,7 @@ TEST(LongFrames, TruncatedFrames)
     EXPECT_EQ(read({'J', 'Z'}).violation.reason, "stream ends inside JZJZ");
 }
 
-TEST(LongFrames, DataPackagePayload)
+TEST(DecodeLongFrames, DataPackagePayload)
 {
     Bytes package = long_header(16 + 3, 0x05);
     append(package, Bytes{7, 8, 9});

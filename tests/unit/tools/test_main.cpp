@@ -21,7 +21,7 @@ bool exists(const std::string &path)
     return stat(path.c_str(), &st) == 0;
 }
 
-TEST(Program, ValidStreamFromStandardInput)
+TEST(DecodeProgram, ValidStreamFromStandardInput)
 {
     ProcessOptions options;
     options.stdin_data = text(JobBuilder::one_page(Platform::Z, make_image(64, 300)));
@@ -31,7 +31,7 @@ TEST(Program, ValidStreamFromStandardInput)
     EXPECT_EQ(result.err, "");
 }
 
-TEST(Program, ViolationGivesOffsetReasonAndStatus1)
+TEST(DecodeProgram, ViolationGivesOffsetReasonAndStatus1)
 {
     TempDir dir;
     Bytes bytes = JobBuilder::one_page(Platform::C, make_image(64, 20));
@@ -47,7 +47,7 @@ TEST(Program, ViolationGivesOffsetReasonAndStatus1)
     EXPECT_EQ(result.out, "");
 }
 
-TEST(Program, ListShowsEveryItemWithItsOffset)
+TEST(DecodeProgram, ListShowsEveryItemWithItsOffset)
 {
     ProcessOptions options;
     options.stdin_data = text(JobBuilder::one_page(Platform::M, make_image(64, 8)));
@@ -61,7 +61,7 @@ TEST(Program, ListShowsEveryItemWithItsOffset)
     EXPECT_NE(result.out.find("varkon-decode: platform M, no job id, 1 page"), std::string::npos);
 }
 
-TEST(Program, WritesPagesIntoTheOutputDirectory)
+TEST(DecodeProgram, WritesPagesIntoTheOutputDirectory)
 {
     TempDir dir;
     JobBuilder job(Platform::M);
@@ -83,7 +83,7 @@ TEST(Program, WritesPagesIntoTheOutputDirectory)
     EXPECT_EQ(read_file(out + "/page-002.pgm").substr(0, 13), "P5\n40 30\n255\n");
 }
 
-TEST(Program, PagesBeforeAViolationAreStillWritten)
+TEST(DecodeProgram, PagesBeforeAViolationAreStillWritten)
 {
     TempDir dir;
     JobBuilder job(Platform::Z);
@@ -96,7 +96,7 @@ TEST(Program, PagesBeforeAViolationAreStillWritten)
     EXPECT_TRUE(exists(dir.file("pages/page-001.pbm")));
 }
 
-TEST(Program, CommandLineErrorsGiveStatus2)
+TEST(DecodeProgram, CommandLineErrorsGiveStatus2)
 {
     EXPECT_EQ(run_process({decoder(), "--platform", "Q"}).exit_code, 2);
     EXPECT_EQ(run_process({decoder(), "--png"}).exit_code, 2);
@@ -110,7 +110,7 @@ TEST(Program, CommandLineErrorsGiveStatus2)
     EXPECT_NE(help.out.find("--platform C|Z|M"), std::string::npos);
 }
 
-TEST(Program, UndetectableStreamNeedsThePlatform)
+TEST(DecodeProgram, UndetectableStreamNeedsThePlatform)
 {
     ProcessOptions options;
     options.stdin_data = "hello";

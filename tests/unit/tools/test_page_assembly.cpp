@@ -19,7 +19,7 @@ std::string reason_of(const DecodedStream &stream)
 
 // --- Platform Z bands -------------------------------------------------------
 
-TEST(ZBands, SixHundredLinesComeAsThreeBandsJoinedInOrder)
+TEST(DecodeZBands, SixHundredLinesComeAsThreeBandsJoinedInOrder)
 {
     TestImage image = make_image(200, 600, 1, 5);
     DecodedStream stream = decode_bytes(JobBuilder::one_page(Platform::Z, image));
@@ -37,7 +37,7 @@ TEST(ZBands, SixHundredLinesComeAsThreeBandsJoinedInOrder)
     EXPECT_EQ(stream.pages[0].pixels, image.rows);
 }
 
-TEST(ZBands, ExactlyTwoBandsForFiveHundredTwelveLines)
+TEST(DecodeZBands, ExactlyTwoBandsForFiveHundredTwelveLines)
 {
     DecodedStream stream = decode_bytes(JobBuilder::one_page(Platform::Z, make_image(64, 512)));
     ASSERT_TRUE(stream.valid()) << reason_of(stream);
@@ -60,7 +60,7 @@ ZPage z_page()
     return page;
 }
 
-TEST(ZBands, FrameFieldsMustMatchTheJbigHeader)
+TEST(DecodeZBands, FrameFieldsMustMatchTheJbigHeader)
 {
     struct Case {
         const char *what;
@@ -86,7 +86,7 @@ TEST(ZBands, FrameFieldsMustMatchTheJbigHeader)
     }
 }
 
-TEST(ZBands, BandHeightMismatchWithTheJbigHeader)
+TEST(DecodeZBands, BandHeightMismatchWithTheJbigHeader)
 {
     // The last band says 90 lines in both height fields, its JBIG image holds 88.
     ZPage page = z_page();
@@ -109,7 +109,7 @@ TEST(ZBands, BandHeightMismatchWithTheJbigHeader)
     EXPECT_EQ(stream.violation->offset, at);
 }
 
-TEST(ZBands, CompDataSizeMustBeTheDataPresent)
+TEST(DecodeZBands, CompDataSizeMustBeTheDataPresent)
 {
     for (int delta : {-1, +1}) {
         SCOPED_TRACE(delta);
@@ -127,7 +127,7 @@ TEST(ZBands, CompDataSizeMustBeTheDataPresent)
     }
 }
 
-TEST(ZBands, PaddedSizeAndPositionsAreChecked)
+TEST(DecodeZBands, PaddedSizeAndPositionsAreChecked)
 {
     ZPage page = z_page();
     size_t at = page.bands[1];
@@ -145,7 +145,7 @@ TEST(ZBands, PaddedSizeAndPositionsAreChecked)
     EXPECT_NE(stream.violation->reason.find("line"), std::string::npos) << reason_of(stream);
 }
 
-TEST(ZBands, MissingBandIsCaughtAtThePageEnd)
+TEST(DecodeZBands, MissingBandIsCaughtAtThePageEnd)
 {
     ZPage page = z_page();
     size_t band = page.bands[2];
@@ -156,7 +156,7 @@ TEST(ZBands, MissingBandIsCaughtAtThePageEnd)
     EXPECT_NE(stream.violation->reason.find("512 of its 600 lines"), std::string::npos) << reason_of(stream);
 }
 
-TEST(ZBands, RasterHeaderOnZAnnouncesNoCompressedBytes)
+TEST(DecodeZBands, RasterHeaderOnZAnnouncesNoCompressedBytes)
 {
     Bytes bytes = JobBuilder::one_page(Platform::Z, make_image(64, 8));
     size_t at = item_offset(decode_bytes(bytes), "raster image header");
@@ -169,7 +169,7 @@ TEST(ZBands, RasterHeaderOnZAnnouncesNoCompressedBytes)
 
 // --- Platform C page --------------------------------------------------------
 
-TEST(CPage, ImageChecksumCoversDataUelAndZeros)
+TEST(DecodeCPage, ImageChecksumCoversDataUelAndZeros)
 {
     Bytes bytes = JobBuilder::one_page(Platform::C, make_image(96, 50));
     DecodedStream stream = decode_bytes(bytes);
@@ -186,7 +186,7 @@ TEST(CPage, ImageChecksumCoversDataUelAndZeros)
     EXPECT_NE(stream.violation->reason.find(expected), std::string::npos) << reason_of(stream);
 }
 
-TEST(CPage, RasterHeaderAgainstTheJbigHeader)
+TEST(DecodeCPage, RasterHeaderAgainstTheJbigHeader)
 {
     struct Case {
         const char *what;
@@ -206,7 +206,7 @@ TEST(CPage, RasterHeaderAgainstTheJbigHeader)
     }
 }
 
-TEST(CPage, CompressedImageBytesMustBeTheImage)
+TEST(DecodeCPage, CompressedImageBytesMustBeTheImage)
 {
     Bytes bytes = JobBuilder::one_page(Platform::C, make_image(96, 50));
     size_t at = item_offset(decode_bytes(bytes), "raster image header");
@@ -218,7 +218,7 @@ TEST(CPage, CompressedImageBytesMustBeTheImage)
     EXPECT_NE(stream.violation->reason.find("ends after"), std::string::npos) << reason_of(stream);
 }
 
-TEST(CPage, CustomPaperSizesOnlyForTheCustomPaper)
+TEST(DecodeCPage, CustomPaperSizesOnlyForTheCustomPaper)
 {
     JobBuilder job(Platform::C);
     job.job_start();
@@ -243,7 +243,7 @@ TEST(CPage, CustomPaperSizesOnlyForTheCustomPaper)
 
 // --- Platform M packages and 2-bit pages ------------------------------------
 
-TEST(MPackages, PageDataSpanningSeveralPackages)
+TEST(DecodeMPackages, PageDataSpanningSeveralPackages)
 {
     TestImage image = make_image(1024, 640, 1, 9, true);  // noise: about 80 KiB compressed
     Bytes bytes = JobBuilder::one_page(Platform::M, image);
@@ -259,7 +259,7 @@ TEST(MPackages, PageDataSpanningSeveralPackages)
     EXPECT_EQ(stream.pages[0].pixels, image.rows);
 }
 
-TEST(MPackages, OnlyTheLastPackageMayBeShort)
+TEST(DecodeMPackages, OnlyTheLastPackageMayBeShort)
 {
     TestImage image = make_image(1024, 640, 1, 9, true);
     Bytes bytes = JobBuilder::one_page(Platform::M, image);
@@ -279,7 +279,7 @@ TEST(MPackages, OnlyTheLastPackageMayBeShort)
     EXPECT_NE(stream.violation->reason.find("only the last package"), std::string::npos) << reason_of(stream);
 }
 
-TEST(MPackages, PackageLongerThan64KiBIsRefused)
+TEST(DecodeMPackages, PackageLongerThan64KiBIsRefused)
 {
     Bytes bytes = JobBuilder::one_page(Platform::M, make_image(64, 8));
     size_t at = item_offset(decode_bytes(bytes), "JBIG_DATA_CMD");
@@ -290,7 +290,7 @@ TEST(MPackages, PackageLongerThan64KiBIsRefused)
     EXPECT_EQ(stream.violation->offset, at);
 }
 
-TEST(MPages, TwoBitPagesComeBackAsLevels)
+TEST(DecodeMPages, TwoBitPagesComeBackAsLevels)
 {
     TestImage image = make_image(300, 70, 2, 4);
     DecodedStream stream = decode_bytes(JobBuilder::one_page(Platform::M, image));
@@ -310,7 +310,7 @@ TEST(MPages, TwoBitPagesComeBackAsLevels)
     EXPECT_GT(levels[3], 0u);
 }
 
-TEST(MPages, JbigParamFrameAgainstTheJbigHeader)
+TEST(DecodeMPages, JbigParamFrameAgainstTheJbigHeader)
 {
     Bytes bytes = JobBuilder::one_page(Platform::M, make_image(64, 300));
     DecodedStream stream = decode_bytes(bytes);
@@ -323,7 +323,7 @@ TEST(MPages, JbigParamFrameAgainstTheJbigHeader)
     EXPECT_NE(stream.violation->reason.find("options"), std::string::npos) << reason_of(stream);
 }
 
-TEST(MPages, StartPageParametersHoldTogether)
+TEST(DecodeMPages, StartPageParametersHoldTogether)
 {
     Bytes bytes = JobBuilder::one_page(Platform::M, make_image(64, 8));
     size_t at = item_offset(decode_bytes(bytes), "START_PAGE_CMD");

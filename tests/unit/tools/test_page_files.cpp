@@ -42,13 +42,13 @@ Pnm parse_pnm(const std::string &data)
     return pnm;
 }
 
-TEST(PageFiles, NamesCountFromOne)
+TEST(DecodePageFiles, NamesCountFromOne)
 {
     EXPECT_EQ(varkon::decode::page_file_name(1, "pbm"), "page-001.pbm");
     EXPECT_EQ(varkon::decode::page_file_name(1234, "png"), "page-1234.png");
 }
 
-TEST(PageFiles, PbmHoldsThePrintersBits)
+TEST(DecodePageFiles, PbmHoldsThePrintersBits)
 {
     TempDir dir;
     TestImage image = make_image(77, 31, 1, 2);
@@ -65,7 +65,7 @@ TEST(PageFiles, PbmHoldsThePrintersBits)
     EXPECT_EQ(parse_pnm(png.out).raster, pnm.raster);
 }
 
-TEST(PageFiles, PgmMapsLevelsToGray)
+TEST(DecodePageFiles, PgmMapsLevelsToGray)
 {
     TempDir dir;
     TestImage image = make_image(21, 5, 2, 3);
@@ -81,7 +81,7 @@ TEST(PageFiles, PgmMapsLevelsToGray)
                 << x << "," << y;
 }
 
-TEST(PageFiles, PngReadsBackAsThePage)
+TEST(DecodePageFiles, PngReadsBackAsThePage)
 {
     TempDir dir;
     for (int bits : {1, 2}) {
@@ -109,7 +109,7 @@ TEST(PageFiles, PngReadsBackAsThePage)
     }
 }
 
-TEST(PageFiles, FailuresAreReported)
+TEST(DecodePageFiles, FailuresAreReported)
 {
     Page page = page_from(make_image(8, 8));
     EXPECT_NE(varkon::decode::write_pnm(page, "/nonexistent-dir/p.pbm").find("cannot write"), std::string::npos);

@@ -26,7 +26,7 @@ Read read_at(Platform platform, const Bytes &bytes, size_t pos = 0)
     return r;
 }
 
-TEST(ShortFrames, FixedFramesReadWithTheirMeaningPerPlatform)
+TEST(DecodeShortFrames, FixedFramesReadWithTheirMeaningPerPlatform)
 {
     struct Case {
         Platform platform;
@@ -54,7 +54,7 @@ TEST(ShortFrames, FixedFramesReadWithTheirMeaningPerPlatform)
     }
 }
 
-TEST(ShortFrames, FieldsOfTheFrames)
+TEST(DecodeShortFrames, FieldsOfTheFrames)
 {
     Read date = read_at(Platform::C, {0x0B, 0x08, 0x1F, 0xEA, 0x07, 0x0C, 0x07, 0xCA});
     ASSERT_TRUE(date.ok) << date.violation.reason;
@@ -76,7 +76,7 @@ TEST(ShortFrames, FieldsOfTheFrames)
     EXPECT_EQ(raster.token.item.number("height"), 7016);
 }
 
-TEST(ShortFrames, ChecksumLengthAndCode)
+TEST(DecodeShortFrames, ChecksumLengthAndCode)
 {
     Read bad_sum = read_at(Platform::C, {0x0B, 0x04, 0x32, 0xBE});
     ASSERT_FALSE(bad_sum.ok);
@@ -107,7 +107,7 @@ TEST(ShortFrames, ChecksumLengthAndCode)
     EXPECT_EQ(abort_on_z.violation.reason, "unknown short frame code 0x16 on platform Z");
 }
 
-TEST(ShortFrames, TruncatedFrameAndData)
+TEST(DecodeShortFrames, TruncatedFrameAndData)
 {
     Bytes spec = short_frame(0x12, Bytes(14, 0));
     spec.resize(10);
@@ -130,7 +130,7 @@ TEST(ShortFrames, TruncatedFrameAndData)
     EXPECT_EQ(huge.violation.offset, 0u);
 }
 
-TEST(ShortFrames, PayloadBelongsToTheItem)
+TEST(DecodeShortFrames, PayloadBelongsToTheItem)
 {
     Bytes band = JobBuilder::band_frame(64, 8, 5, 0);
     append(band, Bytes{1, 2, 3, 4, 5, 0x0B});
@@ -141,7 +141,7 @@ TEST(ShortFrames, PayloadBelongsToTheItem)
     EXPECT_EQ(r.token.payload_size, 5u);
 }
 
-TEST(PjlAndEscapes, LinesAndUniversalExits)
+TEST(DecodePjlAndEscapes, LinesAndUniversalExits)
 {
     Bytes text;
     append(text, std::string("@PJL ENTER LANGUAGE=PL\r\n"));
@@ -175,7 +175,7 @@ TEST(PjlAndEscapes, LinesAndUniversalExits)
     EXPECT_EQ(v.token.item.length, 16u);
 }
 
-TEST(PjlAndEscapes, BrokenTextIsAViolation)
+TEST(DecodePjlAndEscapes, BrokenTextIsAViolation)
 {
     Bytes unterminated;
     append(unterminated, std::string("@PJL EOJ"));
@@ -198,7 +198,7 @@ TEST(PjlAndEscapes, BrokenTextIsAViolation)
     EXPECT_EQ(read_at(Platform::Z, {0x7F}).violation.reason, "unexpected byte 0x7f");
 }
 
-TEST(ZeroPairs, RunsOfPairsAreOneItem)
+TEST(DecodeZeroPairs, RunsOfPairsAreOneItem)
 {
     Read run = read_at(Platform::Z, {0, 0, 0, 0, 0, 0, 0x0B});
     ASSERT_TRUE(run.ok);
