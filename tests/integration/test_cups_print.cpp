@@ -144,6 +144,10 @@ protected:
         job_ = std::stoi(submitted.out.substr(at + 15 + queue.size()));
         const JobOutcome outcome = cupsd_.wait_for_job(job_, 180000);
         EXPECT_TRUE(outcome.completed()) << outcome.state << " (" << outcome.reasons << ")\n" << cupsd_.job_log(job_);
+        // No filter of the chain complains about the PPD or the job.
+        const std::string log = "\n" + cupsd_.job_log(job_);
+        for (const char *level : {"\nE [", "\nW ["})
+            EXPECT_EQ(log.find(level), std::string::npos) << log;
         const std::string data = read_file(out_.file("job-" + std::to_string(job_) + ".prn"));
         const decode::DecodedStream stream =
             decode::decode_stream(reinterpret_cast<const unsigned char *>(data.data()), data.size());
