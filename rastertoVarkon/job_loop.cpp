@@ -148,7 +148,7 @@ bool start_up(Job &job, int *status)
     Canceled = 0;
     install_handler(SIGTERM, CancelJob);
     // A backend that has gone away must show up as a failed write, not kill us silently.
-    signal(SIGPIPE, SIG_IGN);
+    install_handler(SIGPIPE, SIG_IGN);
     const char *ppdPath = std::getenv("PPD");
     if (ppdPath != nullptr)
         job.ppd.reset(pfppdOpenFile(ppdPath));

@@ -146,8 +146,8 @@ bool long_edge_a5(const PageGeometry &g, const PRINT_FUNC_INFO *features, int pl
 
 size_t mono_image_bytes(uint32_t W, uint32_t H, int b2Bit)
 {
-    const size_t bytes = size_t(W) * H / 8;
-    return b2Bit == 1 ? 2 * size_t(W) * H / 8 : bytes;
+    const size_t bitsPerPixel = (b2Bit == 1) ? 2 : 1;
+    return bitsPerPixel * W * H / 8;
 }
 
 void fill_start_doc_param(GDI_START_DOC_PARAM *p, const char *jobId, const char *title,
