@@ -132,6 +132,16 @@ TEST_F(CupsQueues, FileDeviceQueue)
     EXPECT_EQ(cupsd_->run({"lpadmin", "-x", "test"}).exit_code, 0);
 }
 
+// Test PPDs outside lpinfo -m are given by path (lpadmin -P).
+TEST_F(CupsQueues, QueueFromAPpdFile)
+{
+    const ProcessResult added =
+        cupsd_->add_queue("fromfile", "file:/dev/null", varkon::test::varkon_ppd_path("Varkon Sarvel 51 Series"));
+    ASSERT_EQ(added.exit_code, 0) << added.err;
+    const ProcessResult options = cupsd_->run({"lpoptions", "-p", "fromfile", "-l"});
+    EXPECT_NE(options.out.find("DPI1200/1200 dpi Quality: *False True"), std::string::npos) << options.out;
+}
+
 // The harness itself: whatever a test did, the scheduler and its tree are
 // gone once the harness is.
 TEST(CupsdHarness, LeavesNothingRunning)

@@ -381,7 +381,8 @@ ProcessResult CupsdHarness::run(const std::vector<std::string> &argv, ProcessOpt
 ProcessResult CupsdHarness::add_queue(const std::string &queue, const std::string &device_uri,
                                       const std::string &model, const std::vector<std::string> &options) const
 {
-    std::vector<std::string> argv = {"lpadmin", "-p", queue, "-E", "-v", device_uri, "-m", model};
+    const bool ppd_file = !model.empty() && model[0] == '/';
+    std::vector<std::string> argv = {"lpadmin", "-p", queue, "-E", "-v", device_uri, ppd_file ? "-P" : "-m", model};
     for (const auto &option : options) {
         argv.push_back("-o");
         argv.push_back(option);

@@ -78,7 +78,9 @@ public:
     // without a slash) against this scheduler.
     ProcessResult run(const std::vector<std::string> &argv, ProcessOptions options = {}) const;
 
-    // lpadmin -p queue -E -v device_uri -m model [-o option]...
+    // lpadmin -p queue -E -v device_uri -m model [-o option]...; a model that
+    // is an absolute path is taken as a PPD file (lpadmin -P) instead of a
+    // name from lpinfo -m.
     ProcessResult add_queue(const std::string &queue, const std::string &device_uri, const std::string &model,
                             const std::vector<std::string> &options = {}) const;
 
