@@ -25,26 +25,45 @@ struct PaperTable {
     const PAPER_SIZE_INFO *rows;
 };
 
-// Indexed by model group, as GetPaperSizeArray chooses them.
-const PaperTable kGroupTables[5] = {
-    {nullptr, nullptr},
+const PaperTable kPaperTables[] = {
     {"media-belvar.drv", gPaperSizeArray_Belvar},
     {"media-belvar-mfp.drv", gPaperSizeArray_BelvarMFP},
     {"media-oskel-drevan.drv", gPaperSizeArray_Oskel_Drevan},
     {"media-nimbrel-sarvel.drv", gPaperSizeArray_Nimbrel_Sarvel},
 };
 
+// An 8.3 name: eight characters and ".ppd".
+constexpr size_t kMaxPcFileName = 12;
+
+// What the filter itself makes of a model name: its platform and paper table.
+struct ModelLookup {
+    int platform = PLATFORM_NONE;
+    const PaperTable *table = nullptr;
+};
+
+ModelLookup look_up(const varkon::VarkonModel &model)
+{
+    ModelLookup found;
+    const PAPER_SIZE_INFO *rows = GetPaperSizeArray(model.modelName, &found.platform);
+    for (const auto &table : kPaperTables)
+        if (table.rows == rows)
+            found.table = &table;
+    return found;
+}
+
 struct PlatformParts {
     const char *include;   // hand-written fragment in drv/
     const char *command;   // CMD field of the IEEE 1284 device ID
 };
 
-constexpr PlatformParts platform_parts(int platform)
-{
-    return platform == PLATFORM_C   ? PlatformParts{"platform-c.drv", "PJL,VKGDI-C"}
-           : platform == PLATFORM_Z ? PlatformParts{"platform-z.drv", "PJL,VKGDI-Z"}
-                                    : PlatformParts{"platform-m.drv", "PJL,VKGDI-M"};
-}
+// Indexed by platform code.
+constexpr PlatformParts kPlatformParts[] = {
+    {nullptr, nullptr},
+    {"platform-c.drv", "PJL,VKGDI-C"},
+    {"platform-z.drv", "PJL,VKGDI-Z"},
+    {"platform-m.drv", "PJL,VKGDI-M"},
+};
+static_assert(PLATFORM_C == 1 && PLATFORM_Z == 2 && PLATFORM_M == 3, "kPlatformParts is indexed by platform code");
 
 struct SizeLabel {
     const char *name;
@@ -84,6 +103,10 @@ const char *size_label(const char *name)
             return label.text;
     return name;
 }
+
+// The default of every PPD; CUPS may replace it by the local paper size when a
+// queue is added (DefaultPaperSize).
+constexpr char kDefaultPageSize[] = "A4";
 
 // Lengths below are in hundredths of a point; a 600 dpi pixel is 12 of them.
 constexpr int kHundredthsPerPixel = 12;
@@ -135,7 +158,7 @@ bool write_media(const PaperTable &table, std::ostream &out)
         }
         std::ostringstream code;
         code << "<</PageSize[" << row->cupsPaperW << ' ' << row->cupsPaperH << "]/ImagingBBox null>>setpagedevice";
-        out << (std::string(row->strPageSize) == "A4" ? "*" : "") << "CustomMedia \"" << row->strPageSize << '/'
+        out << (std::string(row->strPageSize) == kDefaultPageSize ? "*" : "") << "CustomMedia \"" << row->strPageSize << '/'
             << size_label(row->strPageSize) << "\" " << row->cupsPaperW << ' ' << row->cupsPaperH << ' '
             << points(m.left) << ' ' << points(m.bottom) << ' ' << points(m.right) << ' ' << points(m.top) << " \""
             << code.str() << "\" \"" << code.str() << "\"\n";
@@ -180,12 +203,16 @@ std::vector<const char *> duplex_includes(const varkon::VarkonModel &model, int 
     return includes;
 }
 
-void write_model(const varkon::VarkonModel &model, std::ostream &out)
+bool write_model(const varkon::VarkonModel &model, std::ostream &out)
 {
-    const int platform = varkon::kModelGroupPlatform[model.group];
-    const PlatformParts parts = platform_parts(platform);
-    out << "\n// " << model.modelName << ": platform " << "?CZM"[platform] << ", paper table of group " << model.group
-        << ".\n{\n"
+    const ModelLookup found = look_up(model);
+    if (found.table == nullptr || found.platform < PLATFORM_C || found.platform > PLATFORM_M) {
+        std::fprintf(stderr, "varkon-gen-drv: the filter finds no platform or paper table for %s\n", model.modelName);
+        return false;
+    }
+    const int platform = found.platform;
+    const PlatformParts &parts = kPlatformParts[platform];
+    out << "\n// " << model.modelName << ": platform " << "?CZM"[platform] << ", " << found.table->file << ".\n{\n"
         << "  ModelName \"" << model.modelName << "\"\n"
         << "  FileName \"" << file_name(model) << "\"\n"
         << "  PCFileName \"" << pc_file_name(model) << "\"\n"
@@ -194,7 +221,8 @@ void write_model(const varkon::VarkonModel &model, std::ostream &out)
         << "  #include \"" << parts.include << "\"\n";
     for (const char *duplex : duplex_includes(model, platform))
         out << "  #include \"" << duplex << "\"\n";
-    out << "  #include \"" << kGroupTables[model.group].file << "\"\n}\n";
+    out << "  #include \"" << found.table->file << "\"\n}\n";
+    return true;
 }
 
 // Names that must not collide, or ppdc would silently overwrite one PPD with another.
@@ -203,7 +231,7 @@ bool names_unique()
     std::set<std::string> files, pc_files;
     for (const auto &model : varkon::kVarkonModels) {
         const std::string pc = pc_file_name(model);
-        if (!files.insert(file_name(model)).second || !pc_files.insert(pc).second || pc.size() > 12) {
+        if (!files.insert(file_name(model)).second || !pc_files.insert(pc).second || pc.size() > kMaxPcFileName) {
             std::fprintf(stderr, "varkon-gen-drv: file name of %s is not unique or too long\n", model.modelName);
             return false;
         }
@@ -235,9 +263,9 @@ int main(int argc, char **argv)
     if (!names_unique())
         return 1;
 
-    for (int group = 1; group <= 4; ++group) {
+    for (const auto &table : kPaperTables) {
         std::ostringstream media;
-        if (!write_media(kGroupTables[group], media) || !write_file(dir + "/" + kGroupTables[group].file, media.str()))
+        if (!write_media(table, media) || !write_file(dir + "/" + table.file, media.str()))
             return 1;
     }
 
@@ -245,7 +273,8 @@ int main(int argc, char **argv)
     models << "// Every host-based model, written by varkon-gen-drv from the filter's model table.\n"
            << "Version \"" << argv[2] << "\"\n";
     for (const auto &model : varkon::kVarkonModels) {
-        write_model(model, models);
+        if (!write_model(model, models))
+            return 1;
         index << model.modelName << '\t' << file_name(model) << '\n';
     }
     return write_file(dir + "/varkon-models.drv", models.str()) && write_file(dir + "/varkon-ppds.tsv", index.str())
