@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 #include <sstream>
 #include <string>
 
@@ -19,7 +18,7 @@ using varkon::test::ProcessResult;
 
 class CupsQueues : public ::testing::Test {
 protected:
-    // One scheduler for the suite: starting one takes about a second.
+    // One scheduler for all tests of a suite run together.
     static void SetUpTestSuite() { cupsd_ = new CupsdHarness(); }
     static void TearDownTestSuite()
     {
