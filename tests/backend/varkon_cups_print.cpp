@@ -3,13 +3,13 @@
 // the real CUPS filter chain (pdftopdf, gstoraster, rastertoVarkon) without
 // touching the system's CUPS.
 //
-//   varkon-cups-print [-o name=value]... [--device-id ID] MODEL INPUT OUTPUT
+//   varkon-cups-print [-o name=value]... [--device-id ID] [--log FILE] MODEL INPUT OUTPUT
 //   varkon-cups-print --ppd MODEL      path of the model's generated PPD
 //   varkon-cups-print --list           every model and its PPD path
 //
 // MODEL is the PPD ModelName, e.g. "Varkon Oskel 301 Series". Exit status 0
 // when the job completed and OUTPUT holds its data; 1 otherwise, with the
-// scheduler's log of the job on stderr.
+// scheduler's log of the job on stderr. --log FILE keeps that log in any case.
 #include "cupsd_harness.h"
 #include "model_table.h"
 
@@ -26,7 +26,7 @@ using varkon::test::CupsdHarness;
 
 int usage()
 {
-    std::fputs("usage: varkon-cups-print [-o name=value]... [--device-id ID] MODEL INPUT OUTPUT\n"
+    std::fputs("usage: varkon-cups-print [-o name=value]... [--device-id ID] [--log FILE] MODEL INPUT OUTPUT\n"
                "       varkon-cups-print --ppd MODEL\n"
                "       varkon-cups-print --list\n",
                stderr);
@@ -52,7 +52,7 @@ int print_ppd_path(const char *model)
 }
 
 struct Job {
-    std::string model, input, output, device_id;
+    std::string model, input, output, device_id, log;
     std::vector<std::string> options;
 };
 
@@ -79,6 +79,8 @@ int print_job(const Job &job)
         return 1;
     }
     const auto outcome = cupsd.wait_for_job(id, 600000);
+    if (!job.log.empty())
+        varkon::test::write_file(job.log, cupsd.job_log(id));
     const std::string data = spool.file("job-" + std::to_string(id) + ".prn");
     if (!outcome.completed() || !std::filesystem::exists(data)) {
         std::fprintf(stderr, "varkon-cups-print: job %s (%s)\n%s", outcome.state.c_str(), outcome.reasons.c_str(),
@@ -107,6 +109,8 @@ int main(int argc, char **argv)
             job.options.push_back(argv[++i]);
         else if (arg == "--device-id" && i + 1 < argc)
             job.device_id = argv[++i];
+        else if (arg == "--log" && i + 1 < argc)
+            job.log = argv[++i];
         else if (!arg.empty() && arg[0] == '-')
             return usage();
         else
