@@ -21,6 +21,8 @@ namespace {
 // Output beyond this is read and dropped: the callers need a line or two.
 constexpr std::size_t kCaptureLimit = 64 * 1024;
 constexpr int kPollMs = 20;
+// A tool that has not ended this long after the termination signal is killed.
+constexpr int kTermGraceMs = 1000;
 
 class SpawnActions {
 public:
@@ -32,6 +34,78 @@ public:
 
 private:
     posix_spawn_file_actions_t actions_;
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() { posix_spawnattr_init(&attributes_); }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes &) = delete;
+    SpawnAttributes &operator=(const SpawnAttributes &) = delete;
+    posix_spawnattr_t *get() { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_;
+};
+
+// The tool leads a process group of its own, so that a cancel reaches the
+// programs it starts in turn (the pdftops filter runs ghostscript or poppler),
+// and gets the default SIGPIPE that the filter itself ignores.
+void prepare_attributes(posix_spawnattr_t *attributes)
+{
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(attributes, &defaults);
+    posix_spawnattr_setpgroup(attributes, 0);
+    posix_spawnattr_setflags(attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+}
+
+// Passes a cancel on to the tool's whole process group, once; a group that
+// ignores it is killed after kTermGraceMs.
+class CancelForwarder {
+public:
+    explicit CancelForwarder(pid_t group) : group_(group) {}
+
+    void poll()
+    {
+        if (!job_canceled.load())
+            return;
+        const timespec now = monotonic_now();
+        if (!terminated_) {
+            kill(-group_, SIGTERM);
+            terminated_ = true;
+            term_sent_ = now;
+        } else if (!killed_ && elapsed_ms(term_sent_, now) >= kTermGraceMs) {
+            kill(-group_, SIGKILL);
+            killed_ = true;
+        }
+    }
+
+    // After the tool itself has ended: whatever it started and left behind in
+    // a cancelled job goes too.
+    void finish()
+    {
+        if (terminated_)
+            kill(-group_, SIGKILL);
+    }
+
+private:
+    static timespec monotonic_now()
+    {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return now;
+    }
+    static long elapsed_ms(const timespec &from, const timespec &to)
+    {
+        return (to.tv_sec - from.tv_sec) * 1000L + (to.tv_nsec - from.tv_nsec) / 1000000L;
+    }
+
+    pid_t group_;
+    bool terminated_ = false;
+    bool killed_ = false;
+    timespec term_sent_{};
 };
 
 class Pipe {
@@ -68,14 +142,11 @@ void pause_briefly()
 }
 
 // Reads the child's output until it closes it, passing a cancel on meanwhile.
-void collect_output(int fd, pid_t pid, bool &forwarded, std::string &output)
+void collect_output(int fd, CancelForwarder &cancel, std::string &output)
 {
     char buffer[4096];
     for (;;) {
-        if (!forwarded && job_canceled.load()) {
-            kill(pid, SIGTERM);
-            forwarded = true;
-        }
+        cancel.poll();
         pollfd pfd{fd, POLLIN, 0};
         const int ready = poll(&pfd, 1, kPollMs);
         if (ready < 0 && errno != EINTR)
@@ -92,7 +163,7 @@ void collect_output(int fd, pid_t pid, bool &forwarded, std::string &output)
     }
 }
 
-int wait_for(pid_t pid, bool &forwarded)
+int wait_for(pid_t pid, CancelForwarder &cancel)
 {
     int status = 0;
     for (;;) {
@@ -101,12 +172,10 @@ int wait_for(pid_t pid, bool &forwarded)
             break;
         if (done < 0 && errno != EINTR)
             return -1;
-        if (!forwarded && job_canceled.load()) {
-            kill(pid, SIGTERM);
-            forwarded = true;
-        }
+        cancel.poll();
         pause_briefly();
     }
+    cancel.finish();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -134,16 +203,18 @@ varkon::ToolResult varkon::run_tool(const std::vector<std::string> &argv, ToolOu
         posix_spawn_file_actions_adddup2(actions.get(), output == ToolOutput::ToFd ? out_fd : 2, 1);
     }
 
+    SpawnAttributes attributes;
+    prepare_attributes(attributes.get());
     pid_t pid = 0;
-    result.spawn_error = posix_spawnp(&pid, args[0], actions.get(), nullptr, args.data(), environ);
+    result.spawn_error = posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
     if (result.spawn_error != 0)
         return result;
-    bool forwarded = false;
+    CancelForwarder cancel(pid);
     if (pipe) {
         pipe->close_write();
-        collect_output(pipe->read_end(), pid, forwarded, result.output);
+        collect_output(pipe->read_end(), cancel, result.output);
     }
-    result.exit_status = wait_for(pid, forwarded);
+    result.exit_status = wait_for(pid, cancel);
     return result;
 }
 

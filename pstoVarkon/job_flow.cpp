@@ -13,6 +13,7 @@
 
 #include <cups/sidechannel.h>
 
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -29,6 +30,8 @@ extern "C" void _cupsLangPrintError(const char *prefix, const char *message);
 namespace {
 
 constexpr double kDeviceIdTimeout = 10800.0;
+// How often a wait for input looks at the cancel flag.
+constexpr int kInputPollMs = 100;
 constexpr std::string_view kUel = "%-12345X";
 // End of the PostScript job, then the PJL universal exit.
 constexpr char kEndOfJob[] = "\x04\x1b%-12345X\n";
@@ -42,6 +45,27 @@ void install_cancel_handler()
     // Reads of the input and waits for the PDF tools go on after the signal.
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
+    // A printer stream closed early must show as a failed write that the job
+    // reports, not end the filter before it has removed its files.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+// Waits until standard input has data or has ended; false once the job is
+// cancelled, so that a feeder that never closes its end cannot hold a
+// cancelled job.
+bool input_ready()
+{
+    for (;;) {
+        if (job_canceled.load())
+            return false;
+        pollfd input{0, POLLIN, 0};
+        const int ready = poll(&input, 1, kInputPollMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR))
+            return true; // read() tells data, end or error apart
+    }
 }
 
 // The working file and whether the filter must remove it at the end.
@@ -60,8 +84,9 @@ bool take_input(int argc, char **argv, WorkingFile &working)
 {
     if (argc == 6) {
         char path[kStdinCopyPathField] = {};
-        if (Copy_StdinToTempFile(path))
-            std::snprintf(working.path, sizeof working.path, "%s", path);
+        if (!Copy_StdinToTempFile(path))
+            return false; // nothing to print: already reported
+        std::snprintf(working.path, sizeof working.path, "%s", path);
         return true;
     }
     if (std::strlen(argv[6]) >= sizeof working.path) {
@@ -93,16 +118,31 @@ bool prepare_jurvex_job(char **argv, const char *working_path)
     return true;
 }
 
-void print_halvex_job(char **argv, char *working_path)
+// False when the document could not be converted: the job printed nothing.
+// A cancelled job that stopped the tools is no failure.
+bool print_halvex_job(char **argv, char *working_path)
 {
     CreatRotateDuplex(argv, working_path);
-    if (pdf2ps(working_path, argv) == 1) {
+    bool converted = pdf2ps(working_path, argv) == 1;
+    if (converted) {
         Creatpthread(argv);
         WritePrintFileToStdout(working_path, argv);
     } else {
         std::fputs("DEBUG: fail to change file from pdf to ps.\n", stderr);
+        if (!job_canceled.load())
+            std::fputs("ERROR: Unable to convert the PDF document to PostScript.\n", stderr);
     }
     Waitpthread();
+    return converted || job_canceled.load();
+}
+
+// The printer stream is complete only once descriptor 1 is closed without error.
+bool close_printer_stream()
+{
+    if (close(1) == 0 || errno == EINTR)
+        return true;
+    std::fprintf(stderr, "ERROR: Unable to write print data: %s\n", std::strerror(errno));
+    return false;
 }
 
 int run_job(int argc, char **argv)
@@ -112,6 +152,7 @@ int run_job(int argc, char **argv)
                      argc > 0 && argv[0] != nullptr ? argv[0] : "pstoVarkon");
         return 1;
     }
+    varkon::begin_printer_stream();
     char device_id[kDeviceIdField] = {};
     int length = static_cast<int>(kDeviceIdField) - 1;
     bool have_id = query1284info(device_id, &length);
@@ -126,11 +167,14 @@ int run_job(int argc, char **argv)
 
     length = static_cast<int>(kDeviceIdField) - 1;
     have_id = query1284info(device_id, &length);
+    bool printed = true;
     if (isHalvexPrinter(device_id, have_id))
-        print_halvex_job(argv, working.path);
+        printed = print_halvex_job(argv, working.path);
     else
         WritePSdataToStdout(argv, working.path);
-    return 0;
+    // Exit 0 only when every byte meant for the printer was written.
+    const bool complete = printed && varkon::printer_stream_complete();
+    return close_printer_stream() && complete ? 0 : 1;
 }
 
 } // namespace
@@ -149,22 +193,27 @@ int Copy_StdinToTempFile(char *path)
 {
     varkon::TempFile copy(kStdinCopyPathField);
     if (!copy.valid()) {
+        const int error = errno;
         std::fputs("DEBUG: Unable to creat temp file.\n", stderr);
+        std::fprintf(stderr, "ERROR: Unable to create a temporary file for the print data: %s\n",
+                     std::strerror(error));
         return 0;
     }
     std::fprintf(stderr, "DEBUG:copying to temp print file \"%s\"\n", copy.path().c_str());
 
     std::vector<char> block(kCopyBlockSize + 1, '\0');
     std::size_t last = 0;
-    for (;;) {
+    while (input_ready()) {
         const ssize_t n = read(0, block.data(), kCopyBlockSize);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         last = static_cast<std::size_t>(n);
-        if (write(copy.fd(), block.data(), last) != n) {
-            std::fputs("ERROR: Unable to copy the print data to a temporary file.\n", stderr);
+        const ssize_t written = write(copy.fd(), block.data(), last);
+        if (written != n) {
+            std::fprintf(stderr, "ERROR: Unable to copy the print data to a temporary file: %s\n",
+                         written < 0 ? std::strerror(errno) : "the disk is full");
             return 0;
         }
     }
@@ -201,6 +250,8 @@ void WritePrintFileToStdout(const char *path, char ** /*argv*/)
     const varkon::File file(path != nullptr ? std::fopen(path, "rb") : nullptr);
     if (!file) {
         std::fprintf(stderr, "DEBUG:Unable open a print file \"%s\"\n", path != nullptr ? path : "");
+        std::fputs("ERROR: Unable to open the print file.\n", stderr);
+        varkon::mark_printer_stream_incomplete();
         return;
     }
     varkon::copy_blocks_to_stdout(file.get(), false);

@@ -50,28 +50,13 @@ bool fits_printer(float w, float h)
 bool page_dictionary_fits(const char *path)
 {
     const auto line = varkon::first_line_containing(path, kPageDictionary);
-    if (!line)
-        return true;
-    const std::size_t open = line->find('[');
-    if (open == std::string::npos || line->find(']') == std::string::npos)
-        return true;
-    std::size_t pos = open;
-    const std::string left = next_number(*line, pos), top = next_number(*line, pos);
-    const std::string right = next_number(*line, pos), bottom = next_number(*line, pos);
-    std::fprintf(stderr, "left:%s,top:%s,right:%s,bottom:%s\n", left.c_str(), top.c_str(), right.c_str(),
-                 bottom.c_str());
-    return fits_printer(points(right) - points(left), points(bottom) - points(top));
+    return !line || varkon::dictionary_line_fits(*line).value_or(true);
 }
 
 bool page_setup_call_fits(const char *path)
 {
     const auto line = varkon::first_line_containing(path, kPageSetupCall);
-    if (!line)
-        return true;
-    std::size_t pos = 0;
-    const std::string w = next_number(*line, pos), h = next_number(*line, pos);
-    std::fprintf(stderr, "pdfsetuppaper:width;%s,height:%s\n", w.c_str(), h.c_str());
-    return fits_printer(points(w), points(h));
+    return !line || varkon::setup_call_line_fits(*line);
 }
 
 bool is_custom_job(const varkon::JobOptions &options)
@@ -97,14 +82,10 @@ long digit_run_value(std::string_view run)
     return value;
 }
 
-struct PageSize {
-    long width = -1, height = -1;
-};
-
 // The first two runs of digits after the page dictionary's opening.
-PageSize size_after(std::string_view text)
+varkon::PageSize size_after(std::string_view text)
 {
-    PageSize size;
+    varkon::PageSize size;
     long *targets[] = {&size.width, &size.height};
     std::size_t pos = 0;
     for (long *target : targets) {
@@ -119,9 +100,9 @@ PageSize size_after(std::string_view text)
 }
 
 // The two runs of digits nearest before the page-setup call: width, then height.
-PageSize size_before(std::string_view text)
+varkon::PageSize size_before(std::string_view text)
 {
-    PageSize size;
+    varkon::PageSize size;
     long *targets[] = {&size.height, &size.width};
     std::size_t end = text.size();
     for (long *target : targets) {
@@ -137,22 +118,17 @@ PageSize size_before(std::string_view text)
 }
 
 // The page size of the first line that states one; nothing when no line does.
-std::optional<PageSize> first_stated_size(std::FILE *file)
+std::optional<varkon::PageSize> first_stated_size(std::FILE *file)
 {
     varkon::LineReader reader(file);
     std::string line;
-    while (reader.next(line)) {
-        const std::size_t dict = varkon::find_nocase(line, kPageDictionaryFrom0);
-        if (dict != std::string::npos)
-            return size_after(std::string_view(line).substr(dict + kPageDictionaryFrom0.size()));
-        const std::size_t call = varkon::find_nocase(line, kPageSetup);
-        if (call != std::string::npos && call > 0 && line[call - 1] != '/')
-            return size_before(std::string_view(line).substr(0, call));
-    }
+    while (reader.next(line))
+        if (auto size = varkon::stated_page_size(line))
+            return size;
     return std::nullopt;
 }
 
-bool is_a5(const PageSize &size)
+bool is_a5(const varkon::PageSize &size)
 {
     return std::labs(size.width - kA5Width) <= kA5Tolerance && std::labs(size.height - kA5Height) <= kA5Tolerance;
 }
@@ -185,6 +161,41 @@ bool fed_long_edge_first(const varkon::JobOptions &options)
 }
 
 } // namespace
+
+std::optional<bool> varkon::dictionary_line_fits(const std::string &line)
+{
+    const std::size_t open = line.find('[');
+    if (open == std::string::npos || line.find(']') == std::string::npos)
+        return std::nullopt;
+    std::size_t pos = open;
+    const std::string left = next_number(line, pos), top = next_number(line, pos);
+    const std::string right = next_number(line, pos), bottom = next_number(line, pos);
+    std::fprintf(stderr, "left:%s,top:%s,right:%s,bottom:%s\n", varkon::loggable_printer_text(left.c_str()).c_str(),
+                 varkon::loggable_printer_text(top.c_str()).c_str(),
+                 varkon::loggable_printer_text(right.c_str()).c_str(),
+                 varkon::loggable_printer_text(bottom.c_str()).c_str());
+    return fits_printer(points(right) - points(left), points(bottom) - points(top));
+}
+
+bool varkon::setup_call_line_fits(const std::string &line)
+{
+    std::size_t pos = 0;
+    const std::string w = next_number(line, pos), h = next_number(line, pos);
+    std::fprintf(stderr, "pdfsetuppaper:width;%s,height:%s\n", loggable_printer_text(w.c_str()).c_str(),
+                 loggable_printer_text(h.c_str()).c_str());
+    return fits_printer(points(w), points(h));
+}
+
+std::optional<varkon::PageSize> varkon::stated_page_size(std::string_view line)
+{
+    const std::size_t dict = find_nocase(line, kPageDictionaryFrom0);
+    if (dict != std::string_view::npos)
+        return size_after(line.substr(dict + kPageDictionaryFrom0.size()));
+    const std::size_t call = find_nocase(line, kPageSetup);
+    if (call != std::string_view::npos && call > 0 && line[call - 1] != '/')
+        return size_before(line.substr(0, call));
+    return std::nullopt;
+}
 
 std::optional<std::string> varkon::first_line_containing(const char *path, std::string_view pattern)
 {

@@ -27,6 +27,10 @@ constexpr std::string_view kJobNameLine = "@PJL JOB NAME";
 constexpr char kA5Line[] = "@PJL SET PAPER=A5L\r\n";
 constexpr std::size_t kHostNameField = 256;
 
+// Cleared by the first write to standard output that fails, or by a job file
+// that cannot be read; only the main thread writes the printer stream.
+bool g_stream_complete = true;
+
 // --- Cutting a cancelled job ---
 
 void log_cut(const char *block)
@@ -93,13 +97,24 @@ std::string pjl_after_job_name(const std::string &host, const char *job_id)
     return lines;
 }
 
-enum class PassEnd { Finished, Cut };
+// A pass ends at the end of its input, at a cancel cut, or at a write to the
+// printer stream that failed: nothing more is written after that.
+enum class PassEnd { Finished, Cut, WriteFailed };
 
 struct Pass {
     std::string inserted;        // PJL lines after the job-name line; empty on replays
     bool rewrite = true;         // page-size and copy-count rewriting (not on replays)
     std::FILE *spool = nullptr;  // receives the rewritten lines of the first copy
+    bool *spool_failed = nullptr; // set when the spool copy lost a line
 };
+
+void spool_line(const std::string &line, const Pass &pass)
+{
+    if (pass.spool == nullptr || *pass.spool_failed)
+        return;
+    if (std::fwrite(line.data(), 1, line.size(), pass.spool) != line.size() || std::fflush(pass.spool) != 0)
+        *pass.spool_failed = true;
+}
 
 // One pass of the line procedure over `in`, from its current position.
 PassEnd run_pass(std::FILE *in, const Pass &pass)
@@ -108,17 +123,21 @@ PassEnd run_pass(std::FILE *in, const Pass &pass)
     std::string line;
     bool in_copy_count = false;
     while (reader.next(line)) {
-        if (!pass.inserted.empty() && varkon::contains(line, kJobNameLine))
-            line += pass.inserted;
+        varkon::insert_after_job_name(line, pass.inserted);
         if (job_canceled.load() && cut_at_line(line))
             return PassEnd::Cut;
         if (pass.rewrite)
             FixPrnPageSize(line, width, height, in_copy_count);
         if (line.empty())
             continue;
-        varkon::write_stdout(line.data(), line.size());
-        if (pass.spool != nullptr)
-            std::fwrite(line.data(), 1, line.size(), pass.spool);
+        if (!varkon::write_stdout(line.data(), line.size()))
+            return PassEnd::WriteFailed;
+        spool_line(line, pass);
+    }
+    if (std::ferror(in)) {
+        std::fputs("ERROR: Unable to read the print file.\n", stderr);
+        varkon::mark_printer_stream_incomplete();
+        return PassEnd::WriteFailed;
     }
     return PassEnd::Finished;
 }
@@ -161,21 +180,35 @@ void write_collated(std::FILE *in, const char *working_path, const std::string &
     const SpoolCopy spool(working_path);
     if (spool.get() == nullptr)
         std::fputs("Uable create temp file error! \n", stderr);
+    bool spool_failed = false;
     // Without a spool copy every copy is read and rewritten anew.
     const int passes = spool.get() != nullptr ? 1 : std::max(copies, 1);
-    for (int i = 0; i < passes; ++i) {
+    int i = 0;
+    for (; i < passes; ++i) {
         std::fprintf(stderr, "copies %d \n", i);
         std::rewind(in);
-        if (run_pass(in, Pass{inserted, true, spool.get()}) == PassEnd::Cut)
+        if (run_pass(in, Pass{inserted, true, spool.get(), &spool_failed}) != PassEnd::Finished)
             return;
     }
     if (spool.get() == nullptr)
         return;
+    // A spool copy that lost a line (a full disk) would replay a cut job: the
+    // remaining copies are made from the working file like the first.
+    if (spool_failed) {
+        std::fputs("DEBUG: The copy for collation could not be written; making each copy anew.\n", stderr);
+        for (; i < copies; ++i) {
+            std::fprintf(stderr, "copies %d \n", i);
+            std::rewind(in);
+            if (run_pass(in, Pass{inserted, true, nullptr, nullptr}) != PassEnd::Finished)
+                return;
+        }
+        return;
+    }
     // The spool copy holds rewritten lines, PJL insertions included.
-    for (int i = 0; i < copies - 1; ++i) {
+    for (i = 0; i < copies - 1; ++i) {
         std::fprintf(stderr, "copies %d \n", i + 1);
         std::rewind(spool.get());
-        if (run_pass(spool.get(), Pass{std::string(), false, nullptr}) == PassEnd::Cut)
+        if (run_pass(spool.get(), Pass{std::string(), false, nullptr, nullptr}) != PassEnd::Finished)
             return;
     }
 }
@@ -188,7 +221,7 @@ void write_jurvex_job(char **argv, const char *working_path, std::FILE *in)
     if (iscollate)
         write_collated(in, working_path, inserted);
     else
-        run_pass(in, Pass{inserted, true, nullptr});
+        run_pass(in, Pass{inserted, true, nullptr, nullptr});
 }
 
 // --- Page-size lines ---
@@ -222,11 +255,29 @@ bool varkon::write_stdout(const char *data, std::size_t length)
         const ssize_t n = write(1, data, length);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            // One line for the first failure; the writers stop at it.
+            if (g_stream_complete)
+                std::fprintf(stderr, "ERROR: Unable to write print data: %s\n",
+                             n < 0 ? std::strerror(errno) : "nothing was written");
+            mark_printer_stream_incomplete();
             return false;
+        }
         data += n;
         length -= static_cast<std::size_t>(n);
     }
+    return true;
+}
+
+bool varkon::printer_stream_complete() { return g_stream_complete; }
+void varkon::mark_printer_stream_incomplete() { g_stream_complete = false; }
+void varkon::begin_printer_stream() { g_stream_complete = true; }
+
+bool varkon::insert_after_job_name(std::string &line, const std::string &inserted)
+{
+    if (inserted.empty() || !contains(line, kJobNameLine))
+        return false;
+    line += inserted;
     return true;
 }
 
@@ -243,8 +294,15 @@ void varkon::copy_blocks_to_stdout(std::FILE *file, bool report_write_errors)
                 return;
             }
         }
-        if (!write_stdout(block.data(), n) && report_write_errors)
-            std::fputs("write file error! \n", stderr);
+        if (!write_stdout(block.data(), n)) {
+            if (report_write_errors)
+                std::fputs("write file error! \n", stderr);
+            return;
+        }
+    }
+    if (std::ferror(file)) {
+        std::fputs("ERROR: Unable to read the print file.\n", stderr);
+        mark_printer_stream_incomplete();
     }
 }
 
@@ -326,6 +384,8 @@ void WritePSdataToStdout(char **argv, const char *workingPath)
     const varkon::File file(workingPath != nullptr ? std::fopen(workingPath, "rb") : nullptr);
     if (!file) {
         std::fputs("Uable open temp file error! \n", stderr);
+        std::fputs("ERROR: Unable to open the print file.\n", stderr);
+        varkon::mark_printer_stream_incomplete();
         return;
     }
     if (isjurvex)

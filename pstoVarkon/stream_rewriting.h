@@ -35,12 +35,25 @@ int checkmediasize(char **argv, int ignored, int *width, int *height);
 
 namespace varkon {
 
-// Writes all of `data` to descriptor 1, unbuffered; false on a write error.
+// Writes all of `data` to descriptor 1, unbuffered; false on a write error,
+// which also marks the printer stream incomplete.
 bool write_stdout(const char *data, std::size_t length);
+
+// Whether everything the writers meant for the printer reached standard
+// output: no write failed and no job file went unread. The flow's exit status
+// rests on it; a new job starts it afresh.
+bool printer_stream_complete();
+void mark_printer_stream_incomplete();
+void begin_printer_stream();
 
 // Copies `file` to standard output in blocks; once the job is cancelled, stops
 // at the next page start with the job trailer. A block that cannot be written
-// is logged when `report_write_errors` is set; copying goes on either way.
+// ends the copy (a later block would leave a hole in the stream); it is logged
+// when `report_write_errors` is set.
 void copy_blocks_to_stdout(std::FILE *file, bool report_write_errors);
+
+// The line procedure's job-name insertion: `inserted` (the owner, id and A5
+// lines) follows a line that holds "@PJL JOB NAME". True when it was added.
+bool insert_after_job_name(std::string &line, const std::string &inserted);
 
 } // namespace varkon

@@ -68,10 +68,12 @@ TEST_F(HalvexJob, InputFileIsConvertedInPlaceAndKept)
     EXPECT_TRUE(temp_dir_empty());
 }
 
-TEST_F(HalvexJob, FailedConversionEndsWithoutOutput)
+// Nothing was printed, so the job fails instead of reporting success.
+TEST_F(HalvexJob, FailedConversionEndsWithoutOutputAndFails)
 {
     const ProcessResult r = run("report", "", "this is not a PDF document at all\n");
-    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("ERROR: Unable to convert the PDF document to PostScript.\n"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("DEBUG: fail to change file from pdf to ps.\n"), std::string::npos) << r.err;
     EXPECT_TRUE(temp_dir_empty());
