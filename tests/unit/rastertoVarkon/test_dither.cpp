@@ -231,3 +231,112 @@ TEST(Dither, CoverageAccumulatesOverCalls)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// The vector kernel against the reference loop: every mode, odd widths, the
+// tile column carried across line ends, partial last bytes, negative regions.
+
+struct Case {
+    Mode mode;
+    int negative;
+};
+
+std::vector<Case> every_case()
+{
+    std::vector<Case> cases;
+    for (const Mode &m : kModes)
+        for (int negative : {0, 1})
+            cases.push_back({m, negative});
+    return cases;
+}
+
+// A page of random gray with runs of pure black and white, which meet the
+// comparison edges (0, 255, equal to the threshold) more often than noise does.
+std::vector<unsigned char> random_page(std::mt19937 &random, uint32_t width, uint32_t height)
+{
+    std::vector<unsigned char> gray(size_t{width} * height);
+    for (size_t i = 0; i < gray.size(); ++i) {
+        const unsigned kind = random() % 8;
+        gray[i] = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<unsigned char>(random());
+    }
+    return gray;
+}
+
+Result dither_with(int (*fn)(const unsigned char *, uint32_t, uint32_t, unsigned char *, uint32_t, int32_t, int32_t,
+                             int32_t),
+                   const std::vector<unsigned char> &gray, uint32_t width, uint32_t height, const Case &c,
+                   uint32_t realWidth)
+{
+    Result r;
+    const size_t bits = size_t{width} * height * (c.mode.twoBit ? 2 : 1);
+    r.target.assign((bits + 7) / 8 + 2, 0);
+    r.target[r.target.size() - 2] = 0xA5;
+    r.target[r.target.size() - 1] = 0x5A;
+    gImageCoverage = 7; // the dither adds to what the page already counted
+    r.status = fn(gray.data(), width, height, r.target.data(), realWidth, c.negative, c.mode.b1200dpi,
+                  c.mode.platform);
+    r.coverage = gImageCoverage;
+    return r;
+}
+
+TEST(DitherFastPath, MatchesTheReferenceLoopOnRandomPages)
+{
+    std::mt19937 random(2024);
+    // Multiples of 16 and 8, lines ending mid-byte, widths below one vector, and
+    // the real widths of the tables (4776 is 8 modulo 16).
+    const uint32_t widths[] = {1, 3, 7, 8, 12, 15, 16, 17, 24, 28, 31, 37, 40, 56, 100, 113, 129, 250, 4776};
+    for (uint32_t width : widths) {
+        const uint32_t height = width > 1000 ? 3 : 1 + random() % 45;
+        const std::vector<unsigned char> gray = random_page(random, width, height);
+        for (const Case &c : every_case()) {
+            for (uint32_t realWidth : {width, width / 2 + 1, 0u, width + 9}) {
+                const Result fast = dither_with(HalftoneDither, gray, width, height, c, realWidth);
+                const Result slow =
+                    dither_with(varkon::halftone_dither_reference, gray, width, height, c, realWidth);
+                ASSERT_EQ(fast.status, 1);
+                ASSERT_EQ(fast.target, slow.target) << "width " << width << " height " << height << " platform "
+                                                    << c.mode.platform << "/" << c.mode.b1200dpi << " negative "
+                                                    << c.negative << " real " << realWidth;
+                ASSERT_EQ(fast.coverage, slow.coverage) << "width " << width << " platform " << c.mode.platform;
+            }
+        }
+    }
+}
+
+TEST(DitherFastPath, LinesDitheredOneByOneInAnyOrderGiveTheReferencePage)
+{
+    // The streaming page path dithers each line as it arrives, and a half-turned
+    // page from its last line up; the bits may only depend on the line's index.
+    std::mt19937 random(99);
+    for (uint32_t width : {8u, 24u, 40u, 88u, 320u, 4776u}) {
+        const uint32_t height = 61;
+        const std::vector<unsigned char> gray = random_page(random, width, height);
+        for (const Case &c : every_case()) {
+            const uint32_t realWidth = width - 8;
+            const varkon::LineDither setup =
+                varkon::line_dither_for(width, realWidth, c.negative, c.mode.b1200dpi, c.mode.platform);
+            ASSERT_TRUE(varkon::lines_start_on_bytes(setup));
+            const uint32_t bytes = varkon::line_bytes(setup);
+            std::vector<unsigned char> target(size_t{bytes} * height, 0xEE); // overwritten, never merged
+            uint32_t coverage = 7;
+            for (uint32_t n = 0; n < height; ++n) {
+                const uint32_t line = height - 1 - n;
+                coverage += varkon::dither_line(setup, gray.data() + size_t{line} * width, line,
+                                                target.data() + size_t{line} * bytes);
+            }
+            const Result slow = dither_with(varkon::halftone_dither_reference, gray, width, height, c, realWidth);
+            ASSERT_EQ(target, std::vector<unsigned char>(slow.target.begin(), slow.target.end() - 2))
+                << "width " << width << " platform " << c.mode.platform << "/" << c.mode.b1200dpi << " negative "
+                << c.negative;
+            EXPECT_EQ(coverage, slow.coverage);
+        }
+    }
+}
+
+TEST(DitherFastPath, WidthsThatSplitBytesAreNotStreamed)
+{
+    EXPECT_FALSE(varkon::lines_start_on_bytes(varkon::line_dither_for(12, 12, 0, 0, PLATFORM_Z)));
+    EXPECT_TRUE(varkon::lines_start_on_bytes(varkon::line_dither_for(12, 12, 0, 1, PLATFORM_M)));
+    EXPECT_EQ(varkon::line_bytes(varkon::line_dither_for(12, 12, 0, 1, PLATFORM_M)), 3u);
+    EXPECT_EQ(varkon::line_bytes(varkon::line_dither_for(4776, 4776, 0, 0, PLATFORM_C)), 597u);
+}
