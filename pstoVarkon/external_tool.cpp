@@ -1,4 +1,5 @@
-// External programs: posix_spawn, output capture, cancellation passed on.
+// External programs: posix_spawn, output capture, the tools' log relayed,
+// cancellation passed on, nothing of a tool left running.
 #include "external_tool.h"
 
 #include "job_state.h"
@@ -11,8 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <optional>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <optional>
+#include <string_view>
 
 extern char **environ;
 
@@ -82,14 +86,6 @@ public:
         }
     }
 
-    // After the tool itself has ended: whatever it started and left behind in
-    // a cancelled job goes too.
-    void finish()
-    {
-        if (terminated_)
-            kill(-group_, SIGKILL);
-    }
-
 private:
     static timespec monotonic_now()
     {
@@ -141,41 +137,120 @@ void pause_briefly()
     nanosleep(&pause, nullptr);
 }
 
-// Reads the child's output until it closes it, passing a cancel on meanwhile.
-void collect_output(int fd, CancelForwarder &cancel, std::string &output)
+// The tools log the job's texts (title, user, options) as they are: the CUPS
+// pdftops filter logs its command line. A line end inside such a text would
+// let whoever named the job write lines that CUPS acts on ("PAGE:", "ATTR:",
+// "STATE:", "PPD:"). Messages pass as they are; any other line is relayed as
+// debugging text under the tool's name.
+class LogRelay {
+public:
+    explicit LogRelay(const std::string &program)
+        : tool_(program.substr(program.rfind('/') == std::string::npos ? 0 : program.rfind('/') + 1))
+    {
+    }
+    ~LogRelay() { flush(); }
+    LogRelay(const LogRelay &) = delete;
+    LogRelay &operator=(const LogRelay &) = delete;
+
+    void add(const char *data, std::size_t length)
+    {
+        pending_.append(data, length);
+        for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+            relay(std::string_view(pending_).substr(0, end));
+            pending_.erase(0, end + 1);
+        }
+        // A tool that never ends its line still gets it logged, in pieces.
+        if (pending_.size() > kLongestLine)
+            flush();
+    }
+
+    void flush()
+    {
+        if (!pending_.empty())
+            relay(pending_);
+        pending_.clear();
+    }
+
+private:
+    static constexpr std::size_t kLongestLine = 4096;
+    static constexpr const char *kMessagePrefixes[] = {"DEBUG:", "DEBUG2:", "INFO:",  "NOTICE:", "WARNING:",
+                                                       "ERROR:", "ALERT:",  "CRIT:", "EMERG:"};
+
+    void relay(std::string_view line) const
+    {
+        for (const char *prefix : kMessagePrefixes)
+            if (line.substr(0, std::strlen(prefix)) == prefix) {
+                std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+                return;
+            }
+        std::fprintf(stderr, "DEBUG: [%s] %.*s\n", tool_.c_str(), static_cast<int>(line.size()), line.data());
+    }
+
+    std::string tool_;
+    std::string pending_;
+};
+
+// Whether the tool has ended; it stays a zombie, so that its process group
+// cannot be reused before the group is cleared.
+bool has_ended(pid_t pid)
+{
+    siginfo_t info{};
+    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
+// Reads one pipe into `into`, or into the relay; false at its end.
+bool read_some(int fd, std::string *into, LogRelay *relay)
 {
     char buffer[4096];
-    for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0)
+        return errno == EINTR || errno == EAGAIN;
+    if (n == 0)
+        return false;
+    if (into != nullptr && into->size() < kCaptureLimit)
+        into->append(buffer, static_cast<std::size_t>(n));
+    if (relay != nullptr)
+        relay->add(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+// Reads the tool's output and log until the tool ends, passing a cancel on
+// meanwhile. Programs the tool left behind may hold the pipes open: once the
+// tool has ended only what is already there is read.
+void collect(pid_t pid, Pipe *out, Pipe &log, CancelForwarder &cancel, std::string &output, LogRelay &relay)
+{
+    bool out_open = out != nullptr, log_open = true;
+    while (out_open || log_open) {
         cancel.poll();
-        pollfd pfd{fd, POLLIN, 0};
-        const int ready = poll(&pfd, 1, kPollMs);
+        const bool ended = has_ended(pid);
+        pollfd fds[2] = {{out_open ? out->read_end() : -1, POLLIN, 0}, {log_open ? log.read_end() : -1, POLLIN, 0}};
+        const int ready = poll(fds, 2, ended ? 0 : kPollMs);
         if (ready < 0 && errno != EINTR)
             return;
-        if (ready <= 0)
+        if (ready <= 0) {
+            if (ended)
+                return;
             continue;
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            return;
-        if (output.size() < kCaptureLimit)
-            output.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (out_open && fds[0].revents != 0)
+            out_open = read_some(out->read_end(), &output, nullptr);
+        if (log_open && fds[1].revents != 0)
+            log_open = read_some(log.read_end(), nullptr, &relay);
     }
 }
 
+// Waits for the tool, clears its process group of anything it left running,
+// then collects its exit status.
 int wait_for(pid_t pid, CancelForwarder &cancel)
 {
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            break;
-        if (done < 0 && errno != EINTR)
-            return -1;
+    while (!has_ended(pid)) {
         cancel.poll();
         pause_briefly();
     }
-    cancel.finish();
+    kill(-pid, SIGKILL);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -189,19 +264,25 @@ varkon::ToolResult varkon::run_tool(const std::vector<std::string> &argv, ToolOu
         args.push_back(const_cast<char *>(arg.c_str()));
     args.push_back(nullptr);
 
-    std::optional<Pipe> pipe;
+    std::optional<Pipe> out;
+    Pipe log;
+    if (!log.ok()) {
+        result.spawn_error = errno;
+        return result;
+    }
     SpawnActions actions;
     posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
     if (output == ToolOutput::Capture) {
-        pipe.emplace();
-        if (!pipe->ok()) {
+        out.emplace();
+        if (!out->ok()) {
             result.spawn_error = errno;
             return result;
         }
-        posix_spawn_file_actions_adddup2(actions.get(), pipe->write_end(), 1);
+        posix_spawn_file_actions_adddup2(actions.get(), out->write_end(), 1);
     } else {
-        posix_spawn_file_actions_adddup2(actions.get(), output == ToolOutput::ToFd ? out_fd : 2, 1);
+        posix_spawn_file_actions_adddup2(actions.get(), output == ToolOutput::ToFd ? out_fd : log.write_end(), 1);
     }
+    posix_spawn_file_actions_adddup2(actions.get(), log.write_end(), 2);
 
     SpawnAttributes attributes;
     prepare_attributes(attributes.get());
@@ -210,9 +291,12 @@ varkon::ToolResult varkon::run_tool(const std::vector<std::string> &argv, ToolOu
     if (result.spawn_error != 0)
         return result;
     CancelForwarder cancel(pid);
-    if (pipe) {
-        pipe->close_write();
-        collect_output(pipe->read_end(), cancel, result.output);
+    if (out)
+        out->close_write();
+    log.close_write();
+    {
+        LogRelay relay(argv.empty() ? std::string() : argv[0]);
+        collect(pid, out ? &*out : nullptr, log, cancel, result.output, relay);
     }
     result.exit_status = wait_for(pid, cancel);
     return result;

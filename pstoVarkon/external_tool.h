@@ -1,5 +1,7 @@
 // Starting the external programs of the PDF path (qpdf, the CUPS pdftops
 // filter) without a shell: every argument reaches the program exactly as given.
+// What a tool logs reaches the job log line by line, and only its messages
+// keep their prefix (see LogRelay).
 #pragma once
 
 #include <string>
@@ -22,8 +24,9 @@ struct ToolResult {
 };
 
 // Runs argv[0] (looked up in PATH when it holds no '/') with standard input
-// from /dev/null, and waits for it. A job cancelled meanwhile passes the
-// termination signal on, so that the program ends early.
+// from /dev/null in a process group of its own, and waits for it; whatever it
+// started and left running is killed with the group. A job cancelled meanwhile
+// passes the termination signal on, so that the program ends early.
 ToolResult run_tool(const std::vector<std::string> &argv, ToolOutput output, int out_fd = -1);
 
 // The first line of a tool's output, without its line end.

@@ -1,0 +1,244 @@
+// fork/exec with poll-driven pipes, a stage predicate for SIGTERM and a /proc
+// watch of the filter's descendants.
+#include "fault_run.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace varkon::test {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Fields of /proc/<pid>/stat after the name: state and parent.
+bool read_stat(pid_t pid, char &state, pid_t &parent)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return false;
+    std::istringstream rest(stat.substr(close + 1));
+    return static_cast<bool>(rest >> state >> parent);
+}
+
+std::vector<std::string> child_environment(const FaultRun &run)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        const auto named = [&name](const std::string &other) { return other.substr(0, other.find('=')) == name; };
+        if (std::none_of(run.unset.begin(), run.unset.end(), named) &&
+            std::none_of(run.env.begin(), run.env.end(), named))
+            env.push_back(entry);
+    }
+    env.insert(env.end(), run.env.begin(), run.env.end());
+    return env;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &texts)
+{
+    std::vector<char *> out;
+    for (auto &t : texts)
+        out.push_back(t.data());
+    out.push_back(nullptr);
+    return out;
+}
+
+struct Pipes {
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    ~Pipes()
+    {
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+            if (fd >= 0)
+                close(fd);
+    }
+};
+
+void close_fd(int &fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+// Appends what is there; false at end of file.
+bool drain(int fd, std::string &into, std::size_t limit = 1 << 20)
+{
+    char buffer[65536];
+    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit));
+    if (n > 0)
+        into.append(buffer, static_cast<std::size_t>(n));
+    return n > 0 || (n < 0 && (errno == EAGAIN || errno == EINTR));
+}
+
+// Reads what is left once the filter has ended.
+void drain_rest(int fd, std::string &into)
+{
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            into.append(buffer, static_cast<std::size_t>(n));
+        else if (!(n < 0 && errno == EINTR))
+            return;
+    }
+}
+
+} // namespace
+
+std::vector<pid_t> descendants_of(pid_t root)
+{
+    std::vector<std::pair<pid_t, pid_t>> all; // pid, parent
+    if (DIR *proc = opendir("/proc")) {
+        while (dirent *entry = readdir(proc)) {
+            const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+            char state;
+            pid_t parent;
+            if (pid > 0 && read_stat(pid, state, parent))
+                all.emplace_back(pid, parent);
+        }
+        closedir(proc);
+    }
+    std::vector<pid_t> found = {root};
+    for (std::size_t i = 0; i < found.size(); ++i)
+        for (const auto &[pid, parent] : all)
+            if (parent == found[i])
+                found.push_back(pid);
+    found.erase(found.begin());
+    return found;
+}
+
+std::string process_name(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(file, name);
+    return name;
+}
+
+bool process_running(pid_t pid)
+{
+    char state;
+    pid_t parent;
+    return read_stat(pid, state, parent) && state != 'Z' && state != 'X';
+}
+
+bool runs_program(pid_t pid, const std::string &name)
+{
+    for (pid_t child : descendants_of(pid))
+        if (process_name(child) == name)
+            return true;
+    return false;
+}
+
+FaultResult run_with_faults(const FaultRun &run)
+{
+    FaultResult result;
+    Pipes p;
+    if (pipe2(p.in, O_CLOEXEC) != 0 || pipe2(p.out, O_CLOEXEC) != 0 || pipe2(p.err, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    int stdout_target = p.out[1];
+    int full = -1;
+    if (run.stdout_fault == StdoutFault::Closed) {
+        close_fd(p.out[0]);
+    } else if (run.stdout_fault == StdoutFault::Full) {
+        full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+        stdout_target = full;
+    }
+    std::vector<std::string> args = run.argv, env = child_environment(run);
+    std::vector<char *> c_argv = pointers(args), c_env = pointers(env);
+
+    const auto start = Clock::now();
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(p.in[0], 0);
+        dup2(stdout_target, 1);
+        dup2(p.err[1], 2);
+        signal(SIGPIPE, SIG_DFL);
+        execve(c_argv[0], c_argv.data(), c_env.data());
+        _exit(127);
+    }
+    close_fd(p.in[0]);
+    close_fd(p.out[1]);
+    close_fd(p.err[1]);
+    if (full >= 0)
+        close(full);
+    fcntl(p.in[1], F_SETFL, O_NONBLOCK);
+
+    std::size_t fed = 0;
+    if (run.stdin_data.empty() && !run.hold_stdin_open)
+        close_fd(p.in[1]);
+    Clock::time_point sigterm_at;
+    int status = 0;
+    for (bool out_open = p.out[0] >= 0, err_open = true;;) {
+        if (p.in[1] >= 0 && fed < run.stdin_data.size()) {
+            const ssize_t n = write(p.in[1], run.stdin_data.data() + fed, run.stdin_data.size() - fed);
+            if (n > 0)
+                fed += static_cast<std::size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                close_fd(p.in[1]);
+            if (fed == run.stdin_data.size() && !run.hold_stdin_open)
+                close_fd(p.in[1]);
+        }
+        pollfd fds[2] = {{out_open ? p.out[0] : -1, POLLIN, 0}, {err_open ? p.err[0] : -1, POLLIN, 0}};
+        poll(fds, 2, run.stdout_fault == StdoutFault::Slow ? run.slow_pause_ms : 10);
+        if (out_open && (fds[0].revents & (POLLIN | POLLHUP)) != 0)
+            out_open = drain(p.out[0], result.out,
+                             run.stdout_fault == StdoutFault::Slow ? run.slow_chunk : std::size_t(1) << 20);
+        if (err_open && (fds[1].revents & (POLLIN | POLLHUP)) != 0)
+            err_open = drain(p.err[0], result.err);
+        for (pid_t program : descendants_of(pid))
+            if (std::find(result.programs_started.begin(), result.programs_started.end(), program) ==
+                result.programs_started.end())
+                result.programs_started.push_back(program);
+        if (!result.sigterm_sent && run.sigterm_when &&
+            run.sigterm_when(FaultProgress{pid, result.out, result.err, seconds_since(start)})) {
+            kill(pid, SIGTERM);
+            result.sigterm_sent = true;
+            sigterm_at = Clock::now();
+        }
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            if (result.sigterm_sent)
+                result.exit_after_sigterm_s = seconds_since(sigterm_at);
+            break;
+        }
+        if (seconds_since(start) * 1000 > run.timeout_ms) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timed_out = true;
+            break;
+        }
+    }
+    if (p.out[0] >= 0)
+        drain_rest(p.out[0], result.out);
+    drain_rest(p.err[0], result.err);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return result;
+}
+
+} // namespace varkon::test
