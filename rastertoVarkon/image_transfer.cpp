@@ -234,12 +234,8 @@ int Prnt_SendPage(PGDI_SEND_PAGE_PARAM pSendPageParam, int platform)
     }
 
     JBIG_BIH bih = varkon::jbig_bih_for(*pSendPageParam, platform);
-    if (OutputJbigkitCompression(pSendPageParam, &bih, outbuf, platform) < 0)
-        return varkon::fail("Prnt_SendPage() :: compress page Fail .  \n");
-
-    if (platform == PLATFORM_M)
-        return send_page_m(*pSendPageParam, bih, outbuf);
-    return send_page_cz(*pSendPageParam, outbuf, platform);
+    const int encoded = OutputJbigkitCompression(pSendPageParam, &bih, outbuf, platform);
+    return varkon::send_encoded_page(pSendPageParam, bih, encoded, outbuf, platform);
 }
 
 namespace varkon {
@@ -277,6 +273,18 @@ uint32_t image_checksum(const unsigned char *data, size_t len)
     for (size_t i = 0; i < len; ++i)
         sum += data[i];
     return sum % 256;
+}
+
+int send_encoded_page(PGDI_SEND_PAGE_PARAM pSendPageParam, const JBIG_BIH &bih, int encoded,
+                      const std::vector<unsigned char> &outbuf, int platform)
+{
+    if (pSendPageParam == nullptr || (platform != PLATFORM_C && platform != PLATFORM_Z && platform != PLATFORM_M))
+        return 0;
+    if (encoded < 0)
+        return fail("Prnt_SendPage() :: compress page Fail .  \n");
+    if (platform == PLATFORM_M)
+        return send_page_m(*pSendPageParam, bih, outbuf);
+    return send_page_cz(*pSendPageParam, outbuf, platform);
 }
 
 int send_packages_m(const unsigned char *data, size_t size)

@@ -39,6 +39,11 @@ JBIG_BIH jbig_bih_for(const GDI_SEND_PAGE_PARAM &param, int platform);
 // which the printer counts between the raster header and the checksum frame.
 uint32_t image_checksum(const unsigned char *data, size_t len);
 
+// The sending half of Prnt_SendPage: the page's frames around a page already
+// compressed into outbuf (`encoded` bytes, or -1 when compressing failed). 1 or 0.
+int send_encoded_page(PGDI_SEND_PAGE_PARAM pSendPageParam, const JBIG_BIH &bih, int encoded,
+                      const std::vector<unsigned char> &outbuf, int platform);
+
 // Sends the compressed page as M JBIG_DATA_CMD packages of at most 64 KiB. 1 or 0.
 int send_packages_m(const unsigned char *data, size_t size);
 

@@ -23,16 +23,18 @@ bool describes_image(const JBIG_BIH &bih)
 void jbig_data_out(unsigned char *buffer, size_t len, void *file)
 {
     auto *state = static_cast<JbigCompressState *>(file);
-    if (state->outOfMemory)
-        return;
-    // Called from C: nothing may be thrown through the encoder.
-    try {
-        state->gpCompImgData.insert(state->gpCompImgData.end(), buffer, buffer + len);
-    } catch (const std::bad_alloc &) {
-        state->outOfMemory = true;
-        return;
+    if (!state->outOfMemory) {
+        // Called from C: nothing may be thrown through the encoder.
+        try {
+            state->gpCompImgData.insert(state->gpCompImgData.end(), buffer, buffer + len);
+            state->gJbigCompressDataLen += len;
+        } catch (const std::bad_alloc &) {
+            state->outOfMemory = true;
+        }
     }
-    state->gJbigCompressDataLen += len;
+    // Even output that is lost paces the encoder: it must not run ahead of its image.
+    if (state->observer)
+        state->observer(buffer, len);
 }
 
 int JBIGCompress(const JBIG_BIH *JbigBih, unsigned char *pKPlaneData, JbigCompressState *state)

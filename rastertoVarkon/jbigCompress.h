@@ -5,6 +5,7 @@
 #include "prnt.h"
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 // What the encoder produced during one compression. Each compression has its own,
@@ -13,6 +14,9 @@ struct JbigCompressState {
     std::vector<unsigned char> gpCompImgData; // collection buffer: grows with the data, however badly they compress
     size_t gJbigCompressDataLen = 0;          // bytes collected so far (the buffer's size)
     bool outOfMemory = false;                 // the buffer could not grow: the output is incomplete
+    // Sees every piece of output after it was collected, on the encoding thread. The
+    // encoder goes on only when it returns, so it may wait there for more image lines.
+    std::function<void(const unsigned char *data, size_t len)> observer;
 };
 
 // Encodes the image in pKPlaneData (ParamImgWidth x ParamImgHeight, rows padded to

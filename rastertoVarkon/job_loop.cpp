@@ -8,7 +8,10 @@
 #include "job_options.h"
 #include "job_state.h"
 #include "output_sink.h"
+#include "image_transfer.h"
+#include "page_encoder.h"
 #include "page_geometry.h"
+#include "page_pipeline.h"
 #include "page_transforms.h"
 #include "paper_tables.h"
 #include "platform.h"
@@ -59,13 +62,6 @@ struct ParsedOptions {
     }
 };
 
-// Page buffers, allocated per page.
-struct PageBuffers {
-    std::vector<unsigned char> pGrayImgLineBuf;
-    std::vector<unsigned char> pGrayImgBuf;
-    std::vector<unsigned char> pMonoImgBuf;
-};
-
 enum class Next { Page, EndJob, CleanUp };
 
 struct Job {
@@ -97,6 +93,10 @@ struct Job {
     GDI_END_DOC_PARAM endDocParam;
     PageGeometry geometry;
     bool failed = false; // a page was refused or the job could not be set up
+    // Kept from page to page: pages of one size reuse memory and threads.
+    PageBuffers buffers;
+    PageEncoder encoder{encoder_thread_count()};
+    std::vector<unsigned char> compressed;
 };
 
 int feature(const Job &job, FuncName name) { return job.prntFuncInfo[name].value; }
@@ -241,63 +241,78 @@ bool start_job(Job &job)
     return true;
 }
 
-bool allocate_page_buffers(const Job &job, PageBuffers &buffers)
+PageShape page_shape(const Job &job)
 {
-    const uint32_t W = job.geometry.W, H = job.geometry.H;
-    try {
-        buffers.pGrayImgLineBuf.assign(std::max<size_t>(job.header.cupsBytesPerLine, W), 0);
-        buffers.pGrayImgBuf.assign(size_t(W) * H, 255);
-        buffers.pMonoImgBuf.assign(mono_image_bytes(W, H, job.b2Bit), 0);
-    } catch (const std::bad_alloc &) {
-        std::snprintf(prntLastError, sizeof prntLastError, "%s",
-                      "main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
-        std::fputs(prntLastError, stderr);
-        return false;
-    }
-    return true;
+    PageShape shape;
+    shape.W = job.geometry.W;
+    shape.H = job.geometry.H;
+    shape.bytesPerLine = job.header.cupsBytesPerLine;
+    shape.b2Bit = job.b2Bit;
+    const LineDither setup =
+        line_dither_for(shape.W, shape.W, feature(job, NEGATIVEPRINT), feature(job, DPI1200), job.platform);
+    shape.wholeGrayPage = long_edge_a5(job.geometry, job.prntFuncInfo, job.platform) || !lines_start_on_bytes(setup);
+    return shape;
 }
 
-// Reads the page's raster rows into the gray page; lines wider than the device
-// image are centred, rows beyond it are read and dropped.
-void read_rows(Job &job, PageBuffers &buffers)
+bool allocate_page_buffers(Job &job, const PageShape &shape)
+{
+    if (prepare_page_buffers(job.buffers, shape))
+        return true;
+    std::snprintf(prntLastError, sizeof prntLastError, "%s",
+                  "main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
+    std::fputs(prntLastError, stderr);
+    return false;
+}
+
+// Reads the page's raster rows and hands each row of the device image, in order,
+// to `take`; lines wider than the device image are centred, rows beyond it are
+// read and dropped. Returns the number of rows handed over.
+template <typename TakeRow>
+uint32_t read_rows(Job &job, const PageShape &shape, TakeRow take)
 {
     const cups_page_header2_t &h = job.header;
-    const uint32_t W = job.geometry.W, H = job.geometry.H, bpl = h.cupsBytesPerLine;
-    unsigned char *line = buffers.pGrayImgLineBuf.data();
+    const uint32_t bpl = h.cupsBytesPerLine;
+    unsigned char *line = job.buffers.pGrayImgLineBuf.data();
+    uint32_t taken = 0;
     for (uint32_t y = 0; y < h.cupsHeight; ++y) {
         if (Canceled != 0)
             break;
         if (y % 128 == 0)
             std::fprintf(stderr, "INFO: Printing page %d, %d%% complete...\n", g_page,
                          static_cast<int>(uint64_t(y) * 100 / h.cupsHeight));
-        std::memset(line, 0, bpl);
         if (pfcupsRasterReadPixels(job.ras.get(), line, bpl) == 0) {
             if (Canceled == 0)
                 break;
-            std::memset(line, 255, W);
+            // The line of a job cancelled during the read is white, all of it.
+            std::memset(line, 255, std::max(bpl, shape.W));
         }
-        if (y >= H)
+        if (y >= shape.H)
             continue;
-        unsigned char *row = buffers.pGrayImgBuf.data() + size_t(y) * W;
-        if (bpl <= W)
-            std::memcpy(row, line, bpl);
-        else
-            std::memcpy(row, line + (bpl - W) / 2, W);
+        take(y, device_row(job.buffers, shape));
+        taken = y + 1;
     }
+    return taken;
 }
 
-// Half turn for duplex, quarter turn for long-edge A5. Returns the width of
-// real image data per line after the turns, or 0 when the page could not be turned.
-uint32_t turn_page(Job &job, PageBuffers &buffers, uint32_t *W, uint32_t *H)
+int half_turn(const Job &job)
 {
-    const unsigned feedEdge = job.startPageParam.feedEdge;
-    const int rotate180 = half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType, feedEdge);
+    const int rotate180 =
+        half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType, job.startPageParam.feedEdge);
     std::fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_page, rotate180);
-    if (rotate180 == 1 && Rotate180(buffers.pGrayImgBuf.data(), *W, *H) == 0)
+    return rotate180;
+}
+
+// Half turn for duplex, quarter turn for long-edge A5, on the whole gray page.
+// Returns the width of real image data per line after the turns, or 0 when the
+// page could not be turned.
+uint32_t turn_gray_page(Job &job, uint32_t *W, uint32_t *H)
+{
+    unsigned char *gray = job.buffers.pGrayImgBuf.data();
+    if (half_turn(job) == 1 && Rotate180(gray, *W, *H) == 0)
         report("main() :: Rotate 180 Fail. \n");
-    if (feedEdge != 0x40)
+    if (job.startPageParam.feedEdge != 0x40)
         return std::min(job.header.cupsBytesPerLine, *W);
-    if (Rotate90(buffers.pGrayImgBuf.data(), *W, *H) == 0) {
+    if (Rotate90(gray, *W, *H) == 0) {
         report("main() :: Rotate 90 Fail. \n");
         return 0;
     }
@@ -305,28 +320,68 @@ uint32_t turn_page(Job &job, PageBuffers &buffers, uint32_t *W, uint32_t *H)
     return std::min(job.header.cupsHeight, *W);
 }
 
-// Page data and page end of a page whose rows are in the gray buffer.
-Next send_page(Job &job, PageBuffers &buffers)
+// Page data and page end of a page whose image the encoder has.
+Next send_page(Job &job)
 {
-    uint32_t W = job.geometry.W, H = job.geometry.H;
-    const uint32_t realWidth = turn_page(job, buffers, &W, &H);
-    if (realWidth == 0) {
-        std::fputs("ERROR: Not enough memory to turn the page.\n", stderr);
-        job.failed = true;
-        return Next::EndJob;
-    }
-    HalftoneDither(buffers.pGrayImgBuf.data(), W, H, buffers.pMonoImgBuf.data(), realWidth,
-                   feature(job, NEGATIVEPRINT), feature(job, DPI1200), job.platform);
-    fill_send_page_param(&job.sendPageParam, W, H, job.b2Bit, job.header, job.platform,
-                         buffers.pMonoImgBuf.data());
+    JBIG_BIH bih;
+    const int encoded = job.encoder.finish(bih, job.compressed);
     g_ismiddlepage = 1;
-    if (Prnt_SendPage(&job.sendPageParam, job.platform) == 0)
+    if (send_encoded_page(&job.sendPageParam, bih, encoded, job.compressed, job.platform) == 0)
         report("main() :: Send page Fail!\n");
     fill_end_page_param(&job.endPageParam, job.header, job.prntFuncInfo, g_page);
     if (Prnt_EndPage(&job.endPageParam, job.platform) == 0)
         report("main() :: End page Fail ! \n");
     g_ismiddlepage = 0;
     return Canceled != 0 ? Next::EndJob : Next::Page;
+}
+
+// A page that needs the whole gray page: rows in, turns, dither, data.
+Next print_gray_page(Job &job, const PageShape &shape)
+{
+    const uint32_t rows = read_rows(job, shape, [&](uint32_t y, const unsigned char *row) {
+        put_gray_row(job.buffers, shape, y, row);
+    });
+    whiten_gray_rows(job.buffers, shape, rows);
+    if (Canceled != 0 && job.platform == PLATFORM_M)
+        return Next::CleanUp;
+    uint32_t W = shape.W, H = shape.H;
+    const uint32_t realWidth = turn_gray_page(job, &W, &H);
+    if (realWidth == 0) {
+        std::fputs("ERROR: Not enough memory to turn the page.\n", stderr);
+        job.failed = true;
+        return Next::EndJob;
+    }
+    unsigned char *mono = job.buffers.pMonoImgBuf.data();
+    HalftoneDither(job.buffers.pGrayImgBuf.data(), W, H, mono, realWidth, feature(job, NEGATIVEPRINT),
+                   feature(job, DPI1200), job.platform);
+    fill_send_page_param(&job.sendPageParam, W, H, job.b2Bit, job.header, job.platform, mono);
+    job.encoder.begin(job.sendPageParam, job.platform);
+    return send_page(job);
+}
+
+// Any other page: each row is halftoned as it is read, and compressed alongside.
+Next print_streamed_page(Job &job, const PageShape &shape)
+{
+    StreamedPage page;
+    page.buffers = &job.buffers;
+    page.encoder = &job.encoder;
+    page.setup = line_dither_for(shape.W, std::min(job.header.cupsBytesPerLine, shape.W),
+                                 feature(job, NEGATIVEPRINT), feature(job, DPI1200), job.platform);
+    page.H = shape.H;
+    page.halfTurn = half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType,
+                                     job.startPageParam.feedEdge) == 1;
+    fill_send_page_param(&job.sendPageParam, shape.W, shape.H, job.b2Bit, job.header, job.platform,
+                         job.buffers.pMonoImgBuf.data());
+    job.encoder.begin(job.sendPageParam, job.platform);
+    read_rows(job, shape, [&page](uint32_t y, const unsigned char *row) { take_row(page, y, row); });
+    if (Canceled != 0 && job.platform == PLATFORM_M) {
+        abandon_rows(page);
+        return Next::CleanUp;
+    }
+    finish_rows(page);
+    half_turn(job);
+    gImageCoverage += page.coverage;
+    return send_page(job);
 }
 
 // One page from its accepted header to its page end.
@@ -345,8 +400,8 @@ Next print_page(Job &job)
         return Next::CleanUp;
     if (g_page > 1 && feature(job, MANUALDUPLEX) == 1)
         gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
-    PageBuffers buffers;
-    if (!allocate_page_buffers(job, buffers))
+    const PageShape shape = page_shape(job);
+    if (!allocate_page_buffers(job, shape))
         return Next::EndJob;
     fill_start_page_param(&job.startPageParam, job.geometry, job.header, job.prntFuncInfo, job.platform,
                           job.b2Bit, g_page);
@@ -354,10 +409,7 @@ Next print_page(Job &job)
     if (Prnt_StartPage(&job.startPageParam, job.platform) == 0)
         report("main() :: Start page Fail ! \n");
     g_ismiddlepage = 0;
-    read_rows(job, buffers);
-    if (Canceled != 0 && job.platform == PLATFORM_M)
-        return Next::CleanUp;
-    return send_page(job, buffers);
+    return shape.wholeGrayPage ? print_gray_page(job, shape) : print_streamed_page(job, shape);
 }
 
 // The page loop. Returns where the job goes once no further page is read.
