@@ -1,6 +1,9 @@
 // Writes a multi-page CUPS raster job (A4, 600 dpi, 8-bit gray as the CUPS imaging
 // filters deliver it) for timing the real filter:
 //   varkon-bench-raster OUTPUT PAGES [text|photo|mixed]
+// or repeats the first page of a raster file, uncompressed as gstoraster writes it,
+// to a file or to standard output ("-"), so that long jobs need no disk:
+//   varkon-bench-raster --repeat INPUT PAGES OUTPUT
 #include "bench_pages.h"
 
 #include <cups/raster.h>
@@ -49,10 +52,65 @@ bool write_page(cups_raster_t *ras, cups_page_header2_t header, const std::vecto
     return true;
 }
 
+// The first page of a raster file, header and pixels.
+bool read_first_page(const char *path, cups_page_header2_t *header, std::vector<unsigned char> *pixels)
+{
+    const int fd = open(path, O_RDONLY);
+    if (fd < 0)
+        return false;
+    cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    bool ok = ras != nullptr && cupsRasterReadHeader2(ras, header) != 0;
+    if (ok) {
+        pixels->resize(size_t{header->cupsBytesPerLine} * header->cupsHeight);
+        ok = header->cupsBytesPerLine == 0 ||
+             cupsRasterReadPixels(ras, pixels->data(), static_cast<unsigned>(pixels->size())) == pixels->size();
+    }
+    if (ras != nullptr)
+        cupsRasterClose(ras);
+    close(fd);
+    return ok;
+}
+
+int repeat_page(const char *input, int pages, const char *output)
+{
+    cups_page_header2_t header;
+    std::vector<unsigned char> pixels;
+    if (!read_first_page(input, &header, &pixels)) {
+        std::fprintf(stderr, "%s: no raster page to repeat\n", input);
+        return 1;
+    }
+    const bool toStdout = std::strcmp(output, "-") == 0;
+    const int fd = toStdout ? 1 : open(output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        std::perror(output);
+        return 1;
+    }
+    cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE);
+    bool ok = ras != nullptr;
+    for (int page = 0; ok && page < pages; ++page)
+        ok = cupsRasterWriteHeader2(ras, &header) != 0 &&
+             cupsRasterWritePixels(ras, pixels.data(), static_cast<unsigned>(pixels.size())) == pixels.size();
+    if (ras != nullptr)
+        cupsRasterClose(ras);
+    if ((!toStdout && close(fd) != 0) || !ok) {
+        std::fprintf(stderr, "%s: cannot write the raster job\n", output);
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    if (argc == 5 && std::strcmp(argv[1], "--repeat") == 0) {
+        const int pages = std::atoi(argv[3]);
+        if (pages <= 0) {
+            std::fprintf(stderr, "%s: PAGES must be positive\n", argv[0]);
+            return 2;
+        }
+        return repeat_page(argv[2], pages, argv[4]);
+    }
     if (argc < 3 || argc > 4) {
         std::fprintf(stderr, "usage: %s OUTPUT PAGES [text|photo|mixed]\n", argv[0]);
         return 2;
