@@ -8,6 +8,7 @@
 #include "snmp_datagrams.h"
 
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -28,6 +29,7 @@ constexpr auto kUsbCycle = 700ms;
 constexpr auto kJoinGrace = 500ms;
 constexpr int kSendAttempts = 3;
 constexpr std::size_t kKeepAliveReplySize = 512;
+constexpr auto kReplyWait = 2000ms;
 
 bool job_over()
 {
@@ -39,6 +41,26 @@ void note_cancel()
 {
     if (job_canceled)
         g_bdummyEnd = 1;
+}
+
+// Waits for any reply up to kReplyWait, in pause slices, so that the end of the
+// job never waits for a printer that does not answer.
+void await_reply(int sock)
+{
+    const auto deadline = std::chrono::steady_clock::now() + kReplyWait;
+    while (std::chrono::steady_clock::now() < deadline && !job_over()) {
+        pollfd pfd{sock, POLLIN, 0};
+        int ready;
+        {
+            varkon::CancellationWindow window;
+            ready = poll(&pfd, 1, static_cast<int>(varkon::kPauseSlice.count()));
+        }
+        if (ready > 0) {
+            unsigned char reply[kKeepAliveReplySize];
+            recvfrom(sock, reply, sizeof reply, MSG_DONTWAIT, nullptr, nullptr);
+            return;
+        }
+    }
 }
 
 struct AddrinfoFree {
@@ -191,7 +213,7 @@ libusb_device_handle *FindUsbDeviceHandle(const char *uri)
 }
 
 // One keep-alive: up to three sends; the first that goes out waits up to two
-// seconds for any reply, whose content does not matter.
+// seconds for any reply, whose content does not matter, or until the job ends.
 void SenddummyCmdToNet(const char *host)
 {
     if (!host) {
@@ -224,9 +246,7 @@ void SenddummyCmdToNet(const char *host)
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         const auto &request = varkon::kKeepAliveRequest;
         if (sendto(sock.get(), request.data(), request.size(), 0, found->ai_addr, found->ai_addrlen) > 0) {
-            unsigned char reply[kKeepAliveReplySize];
-            varkon::CancellationWindow window;
-            recvfrom(sock.get(), reply, sizeof reply, 0, nullptr, nullptr);
+            await_reply(sock.get());
             return;
         }
         fprintf(stderr, "<SNMP> socket sendto error. (dest_addr=%s)\n", shown.c_str());
