@@ -6,6 +6,7 @@
 #include "../../pstoVarkon/snmp_datagrams.h"
 
 #include "cupsd_harness.h"
+#include "fault_run.h"
 #include "ps_job_fixtures.h"
 #include "run_process.h"
 #include "snmp_agent_standin.h"
@@ -17,8 +18,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <sstream>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -68,15 +71,17 @@ int open_writer(const std::string &fifo)
 
 class PrinterCancel : public ::testing::Test {
 protected:
-    // Starts the printer's agent answering every status query with `reply`,
-    // and a scheduler whose queue sends jobs to that printer.
-    void start(const SnmpStatusReply &reply)
+    // Starts the printer's agent answering the status queries with `replies`
+    // in turn (the last one repeating), and a scheduler whose queue sends jobs
+    // to that printer.
+    void start(const SnmpStatusReply &reply) { start(std::vector<SnmpStatusReply>{reply}); }
+    void start(const std::vector<SnmpStatusReply> &replies)
     {
         // A cut job leaves the rest of the FIFO unread: the feeder's write may then fail.
         signal(SIGPIPE, SIG_IGN);
         SnmpAgentConfig agent_config;
         agent_config.enterprise = varkon::kEnterpriseNumber;
-        agent_config.status_replies = {reply};
+        agent_config.status_replies = replies;
         agent_config.lifetime_s = 90;
         agent_ = std::make_unique<SnmpAgentStandin>(agent_config);
         ASSERT_TRUE(agent_->running()) << agent_->error();
@@ -129,6 +134,45 @@ protected:
         return result;
     }
 
+    // Runs the filter on a FIFO: `first` goes in at once, `rest` once the agent
+    // has seen `queries` status queries. With `cancel` the job is cancelled
+    // (SIGTERM) at that moment, while the watcher waits for the next reply.
+    FaultResult run_until_queries(const std::string &first, const std::string &rest, std::size_t queries, bool cancel)
+    {
+        const std::string fifo = dir_.file("job.fifo");
+        mkfifo(fifo.c_str(), 0600);
+        std::atomic<bool> ready{false}, signalled{false};
+        std::thread feeder([&] {
+            const int fd = open_writer(fifo);
+            if (fd < 0)
+                return;
+            write_all(fd, first);
+            const double end = monotonic_seconds() + 40;
+            while (agent_->received().size() < queries && monotonic_seconds() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ready = true;
+            // A cancelled job gets the rest only once the signal is on its way.
+            while (cancel && !signalled && monotonic_seconds() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (cancel)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            write_all(fd, rest);
+            close(fd);
+        });
+        FaultRun run;
+        run.argv = {kQueue, "42", "alice", "report", "1", "PageSize=A4", fifo};
+        run.program = dir_.file(kQueue);
+        run.env = {"PPD=" + ppd_, "CUPS_SERVER=" + cupsd_->server(), "TMPDIR=" + dir_.path()};
+        run.unset = {"DEVICE_URI"};
+        run.timeout_ms = 60000;
+        if (cancel)
+            run.sigterm_when = [&](const FaultProgress &) { return signalled = ready.load(); };
+        const FaultResult result = run_with_faults(run);
+        ready = signalled = true;
+        feeder.join();
+        return result;
+    }
+
     TempDir dir_;
     std::string ppd_;
     std::unique_ptr<SnmpAgentStandin> agent_;
@@ -173,6 +217,46 @@ TEST_F(PrinterCancel, AnotherHostsCancelledJobLetsThisOnePrint)
     EXPECT_EQ(count_of(r.out, "%%Page:"), 3);
     EXPECT_EQ(r.out.find("%%Trailer\nend\n%%Pages: 4"), std::string::npos);
     EXPECT_EQ(r.err.find("reports the job"), std::string::npos) << r.err;
+}
+
+// Replies that are too short, too long, another job's, or this owner's with a
+// status other than cancelled: none of them stops the job, and none of their
+// bytes reaches the job log as a line of its own.
+TEST_F(PrinterCancel, RepliesThatShowNoCancelOfThisJobLetItPrint)
+{
+    start({SnmpStatusReply::short_reply(10), SnmpStatusReply::short_reply(4000),
+           SnmpStatusReply::record(0x07, host_name()),
+           SnmpStatusReply::record(0x86, "other\nPAGE: 9 9\nATTR: x=y"),
+           SnmpStatusReply::record(0x00, "")});
+    const std::string document = job(3);
+    const std::size_t page2 = document.find("%%Page: 2 2\n");
+    const FaultResult r = run_until_queries(document.substr(0, page2), document.substr(page2), 5, false);
+    EXPECT_FALSE(r.timed_out);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_GE(agent_->received().size(), 5u);
+    EXPECT_EQ(count_of(r.out, "%%Page:"), 3);
+    EXPECT_EQ(r.out.find("%%Trailer\nend\n%%Pages: 4"), std::string::npos);
+    EXPECT_EQ(r.err.find("reports the job"), std::string::npos) << r.err;
+    std::istringstream lines(r.err);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.rfind("PAGE:", 0) != 0 && line.rfind("ATTR:", 0) != 0) << line;
+}
+
+// The printer does not answer; the job is cancelled while the watcher waits
+// for its reply. The filter does not wait that reply out.
+TEST_F(PrinterCancel, ACancelDuringASilentStatusQueryEndsTheJobPromptly)
+{
+    start(SnmpStatusReply::none());
+    const std::string document = job(3);
+    const std::size_t page2 = document.find("%%Page: 2 2\n");
+    const FaultResult r = run_until_queries(document.substr(0, page2), document.substr(page2), 1, true);
+    EXPECT_FALSE(r.timed_out);
+    ASSERT_TRUE(r.sigterm_sent);
+    EXPECT_LT(r.exit_after_sigterm_s, 2.0);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(count_of(r.out, "%%Page:"), 1);
+    ASSERT_GE(r.out.size(), kTrailer.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - kTrailer.size()), kTrailer);
 }
 
 } // namespace

@@ -137,7 +137,7 @@ def status_reply(entry, enterprise):
     if kind == 'none':
         return None
     if kind == 'short':
-        return bytes(range(entry['length']))
+        return bytes(i & 0xFF for i in range(entry['length']))
     owner = bytes.fromhex(entry.get('owner_hex', ''))
     oid = (1, 3, 6, 1, 4, 1, enterprise, 1, 1, 3, 16, 2)
     reply = message('get-response', GetResponsePdu, oid, 'string',

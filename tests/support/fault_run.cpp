@@ -179,7 +179,7 @@ FaultResult run_with_faults(const FaultRun &run)
         dup2(stdout_target, 1);
         dup2(p.err[1], 2);
         signal(SIGPIPE, SIG_DFL);
-        execve(c_argv[0], c_argv.data(), c_env.data());
+        execve(run.program.empty() ? c_argv[0] : run.program.c_str(), c_argv.data(), c_env.data());
         _exit(127);
     }
     close_fd(p.in[0]);

@@ -30,6 +30,7 @@ struct FaultProgress {
 
 struct FaultRun {
     std::vector<std::string> argv;
+    std::string program;            // the file to run; empty: argv[0] (CUPS names filters by the queue)
     std::vector<std::string> env;   // "NAME=value", added to or replacing the inherited ones
     std::vector<std::string> unset; // names removed
     std::string stdin_data;
