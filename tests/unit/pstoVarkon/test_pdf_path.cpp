@@ -2,17 +2,23 @@
 // what they produce, small stand-in scripts for argument lists and failures.
 #include "pdf_path.h"
 
+#include "external_tool.h"
 #include "job_state.h"
 #include "ps_job_fixtures.h"
+#include "stderr_capture.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 using namespace varkon::test;
 
@@ -298,6 +304,78 @@ TEST_F(PdfPath, CancelledJobStopsARunningConversion)
     EXPECT_EQ(varkon::convert_to_ps(job.path, job.argv.data(), tools), -1);
     unlink(job.path);
     EXPECT_TRUE(leftovers().empty());
+}
+
+// The texts of the job reach the converter byte for byte, one argument each,
+// whatever they hold.
+TEST_F(PdfPath, EveryJobTextReachesPdftopsVerbatim)
+{
+    const std::string record = dir_.file("args");
+    const std::string pdftops = script("pdftops", "for a in \"$@\"; do printf '%s\\0' \"$a\"; done > '" + record +
+                                                      "'\nprintf '%%!PS\\n%%%%Page: 1 1\\n'\n");
+    varkon::PdfTools tools;
+    tools.pdftops = pdftops.c_str();
+    const std::string marker = dir_.file("ran");
+    const std::vector<std::string> texts = {
+        "back\\slash\\", "a | touch " + marker, "a & touch " + marker + " &", "x\nPAGE: 7 7\n",
+        "-o /tmp/x --help", std::string(64 * 1024, 'A'), "\xff\xfe\xc3\x28\xe2\x82", "$(touch " + marker + ")",
+    };
+    for (const std::string &text : texts) {
+        SCOPED_TRACE(text.substr(0, 40));
+        Job job("x=1", working_copy(make_pdf(dir_, "one", 1)), nullptr, text, text);
+        const std::string working = job.path;
+        ASSERT_EQ(varkon::convert_to_ps(job.path, job.argv.data(), tools), 1);
+        const std::string recorded = read_file(record);
+        std::vector<std::string> args;
+        for (std::size_t at = 0; at < recorded.size(); at = recorded.find('\0', at) + 1)
+            args.push_back(recorded.substr(at, recorded.find('\0', at) - at));
+        EXPECT_EQ(args, (std::vector<std::string>{"7", text, text, "1", "x=1", working}));
+        EXPECT_FALSE(std::filesystem::exists(marker));
+        unlink(job.path);
+    }
+}
+
+// What a tool logs reaches the job log line by line; only its messages keep
+// their prefix, so a job text inside its log forges no line CUPS acts on.
+TEST_F(PdfPath, AToolsLogIsRelayedWithoutLinesCupsWouldActOn)
+{
+    const std::string tool = script("chatty", "printf 'DEBUG: title x\\nPAGE: 9 9\\nATTR: a=b\\nERROR: real\\n' >&2\n"
+                                              "echo out\nprintf 'no line end' >&2\n");
+    StderrCapture log;
+    const varkon::ToolResult result = varkon::run_tool({tool}, varkon::ToolOutput::ToStderr);
+    const std::string text = log.finish();
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(text, "DEBUG: title x\nDEBUG: [chatty] PAGE: 9 9\nDEBUG: [chatty] ATTR: a=b\nERROR: real\n"
+                    "DEBUG: [chatty] out\nDEBUG: [chatty] no line end\n");
+}
+
+// Nothing a tool started outlives it, whether it ended by itself or was
+// cancelled, and a tool that ignores the cancel is killed soon after.
+TEST_F(PdfPath, NothingAToolStartedOutlivesIt)
+{
+    const std::string pid_file = dir_.file("child");
+    const std::string leaves = script("leaves", "sleep 30 &\necho $! > '" + pid_file + "'\nexit 0\n");
+    const std::string stubborn = script("stubborn", "trap '' TERM\nsleep 30 &\necho $! > '" + pid_file + "'\nwait\n");
+    for (const std::string &tool : {leaves, stubborn}) {
+        SCOPED_TRACE(tool);
+        job_canceled = tool == stubborn ? 1 : 0;
+        const auto start = std::chrono::steady_clock::now();
+        varkon::run_tool({tool}, varkon::ToolOutput::Capture);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        const pid_t child = static_cast<pid_t>(std::atoi(read_file(pid_file).c_str()));
+        ASSERT_GT(child, 0);
+        // Gone, or a zombie waiting for init, once the kill has landed.
+        const std::string proc = "/proc/" + std::to_string(child) + "/stat";
+        std::string stat;
+        for (int i = 0; i < 100; ++i) {
+            stat = std::filesystem::exists(proc) ? read_file(proc) : "";
+            if (stat.empty() || stat.find(") Z") != std::string::npos)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(stat.empty() || stat.find(") Z") != std::string::npos) << stat;
+    }
+    job_canceled = 0;
 }
 
 } // namespace

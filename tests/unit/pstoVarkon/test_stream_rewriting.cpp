@@ -3,6 +3,7 @@
 
 #include "job_state.h"
 #include "ps_job_fixtures.h"
+#include "stderr_capture.h"
 #include "stdout_capture.h"
 
 #include <gtest/gtest.h>
@@ -170,6 +171,55 @@ TEST_F(WriterTest, MissingWorkingFileWritesNothing)
     WritePSdataToStdout(argv, dir_.file("missing").c_str());
     WritePSdataToStdout(argv, "");
     EXPECT_EQ(capture.finish(), "");
+}
+
+// A block that cannot be written ends the copy: nothing after a hole in the
+// printer stream, one error line, and the job knows its stream is incomplete.
+TEST_F(WriterTest, AFailedWriteStopsTheCopyAndMarksTheStreamIncomplete)
+{
+    const std::string path = dir_.file("job.ps");
+    write_file(path, "%!PS\n" + std::string(3 * kCopyBlockSize, 'x') + "\n");
+    char *argv[] = {const_cast<char *>("q"), nullptr};
+    for (StdoutCapture::Target target : {StdoutCapture::Target::Full, StdoutCapture::Target::Closed}) {
+        varkon::begin_printer_stream();
+        StderrCapture log;
+        StdoutCapture capture(target);
+        WritePSdataToStdout(argv, path.c_str());
+        capture.finish();
+        const std::string text = log.finish();
+        EXPECT_FALSE(varkon::printer_stream_complete());
+        EXPECT_EQ(count_of(text, "write file error! \n"), 1) << text;
+        EXPECT_EQ(count_of(text, "ERROR: Unable to write print data: "), 1) << text;
+    }
+    varkon::begin_printer_stream();
+    StdoutCapture capture;
+    WritePSdataToStdout(argv, path.c_str());
+    EXPECT_EQ(capture.finish(), read_file(path));
+    EXPECT_TRUE(varkon::printer_stream_complete());
+}
+
+TEST_F(WriterTest, AJobFileThatCannotBeOpenedLeavesTheStreamIncomplete)
+{
+    varkon::begin_printer_stream();
+    char *argv[] = {const_cast<char *>("q"), nullptr};
+    StderrCapture log;
+    WritePSdataToStdout(argv, dir_.file("missing").c_str());
+    EXPECT_NE(log.finish().find("ERROR: Unable to open the print file.\n"), std::string::npos);
+    EXPECT_FALSE(varkon::printer_stream_complete());
+    varkon::begin_printer_stream();
+}
+
+TEST(JobNameInsertion, FollowsOnlyAJobNameLineInExactCase)
+{
+    const std::string pjl = "@PJL SET JOBOWNER=\"h\"\r\n";
+    std::string line = "\x1b%-12345X@PJL JOB NAME=\"a\"\r\n";
+    EXPECT_TRUE(varkon::insert_after_job_name(line, pjl));
+    EXPECT_EQ(line, "\x1b%-12345X@PJL JOB NAME=\"a\"\r\n" + pjl);
+    std::string lower = "@pjl job name=\"a\"\r\n";
+    EXPECT_FALSE(varkon::insert_after_job_name(lower, pjl));
+    std::string replay = "@PJL JOB NAME=\"a\"\r\n";
+    EXPECT_FALSE(varkon::insert_after_job_name(replay, ""));
+    EXPECT_EQ(replay, "@PJL JOB NAME=\"a\"\r\n");
 }
 
 TEST_F(WriterTest, CheckMediaSizeTakesThePpdSizeOfThePageSizeOption)
