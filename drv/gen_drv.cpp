@@ -1,13 +1,16 @@
 // Writes the per-model half of the PPD source from the filter's own model and
 // paper tables, so that the PPDs and rastertoVarkon cannot disagree about model
-// names, platforms or page sizes. varkon.drv holds the half every model shares.
+// names, platforms or page sizes. varkon.drv holds the half every raster model
+// shares, varkon-ps.drv the half every PostScript model shares.
 //
 // Usage: varkon-gen-drv <output directory> <driver version>
-// Writes varkon-models.drv, one media-<table>.drv per paper table and
+// Writes varkon-models.drv, one media-<table>.drv per paper table,
+// varkon-ps-models.drv for the PostScript models (ps_models.h) and
 // varkon-ppds.tsv (ModelName <tab> PPD file name) for tests and scripts.
 #include "model_table.h"
 #include "paper_tables.h"
 #include "platform.h"
+#include "ps_models.h"
 
 #include <cctype>
 #include <cstdio>
@@ -226,15 +229,35 @@ bool write_model(const varkon::VarkonModel &model, std::ostream &out)
 }
 
 // Names that must not collide, or ppdc would silently overwrite one PPD with another.
-bool names_unique()
+bool names_unique(const std::vector<varkon::ppd::PsModel> &ps_models)
 {
+    std::vector<std::pair<std::string, std::string>> names; // file name, 8.3 name
+    for (const auto &model : varkon::kVarkonModels)
+        names.emplace_back(file_name(model), pc_file_name(model));
+    for (const auto &model : ps_models)
+        names.emplace_back(varkon::ppd::ps_file_name(model), varkon::ppd::ps_pc_file_name(model));
     std::set<std::string> files, pc_files;
-    for (const auto &model : varkon::kVarkonModels) {
-        const std::string pc = pc_file_name(model);
-        if (!files.insert(file_name(model)).second || !pc_files.insert(pc).second || pc.size() > kMaxPcFileName) {
-            std::fprintf(stderr, "varkon-gen-drv: file name of %s is not unique or too long\n", model.modelName);
+    for (const auto &[file, pc] : names) {
+        if (!files.insert(file).second || !pc_files.insert(pc).second || pc.size() > kMaxPcFileName) {
+            std::fprintf(stderr, "varkon-gen-drv: file name %s or %s is not unique or too long\n", file.c_str(),
+                         pc.c_str());
             return false;
         }
+    }
+    return true;
+}
+
+// The PostScript models' half of the PPD source; varkon-ps.drv holds what they share.
+bool write_ps_models(const std::vector<varkon::ppd::PsModel> &ps_models, const char *version, std::ostream &out,
+                     std::ostream &index)
+{
+    out << "// Every PostScript model, written by varkon-gen-drv from pstoVarkon's family lists.\n"
+        << "Version \"" << version << "\"\n";
+    for (const auto &model : ps_models) {
+        if (!varkon::ppd::ps_model_classifies(model))
+            return false;
+        varkon::ppd::write_ps_model(model, out);
+        index << model.modelName << '\t' << varkon::ppd::ps_file_name(model) << '\n';
     }
     return true;
 }
@@ -260,7 +283,8 @@ int main(int argc, char **argv)
         return 2;
     }
     const std::string dir = argv[1];
-    if (!names_unique())
+    const std::vector<varkon::ppd::PsModel> ps_models = varkon::ppd::ps_models();
+    if (!names_unique(ps_models))
         return 1;
 
     for (const auto &table : kPaperTables) {
@@ -277,7 +301,11 @@ int main(int argc, char **argv)
             return 1;
         index << model.modelName << '\t' << file_name(model) << '\n';
     }
-    return write_file(dir + "/varkon-models.drv", models.str()) && write_file(dir + "/varkon-ppds.tsv", index.str())
+    std::ostringstream ps;
+    if (!write_ps_models(ps_models, argv[2], ps, index))
+        return 1;
+    return write_file(dir + "/varkon-models.drv", models.str()) && write_file(dir + "/varkon-ps-models.drv", ps.str()) &&
+                   write_file(dir + "/varkon-ppds.tsv", index.str())
                ? 0
                : 1;
 }

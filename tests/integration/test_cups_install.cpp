@@ -1,7 +1,7 @@
 // The install rules as a packager uses them: a staged install (DESTDIR) puts
-// the filters, PPDs and manual pages where CUPS and man look, a scheduler
-// running on the staged files offers every model, and the uninstall target
-// takes everything away again.
+// both filters, every PPD (raster and PostScript) and the manual pages where
+// CUPS and man look, a scheduler running on the staged files offers every
+// model, and the uninstall target takes everything away again.
 #include "cupsd_harness.h"
 #include "model_table.h"
 #include "run_process.h"
@@ -12,7 +12,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -70,6 +72,17 @@ private:
     const std::string saved_;
 };
 
+// Every generated model by its ModelName, raster and PostScript.
+std::vector<std::string> indexed_models()
+{
+    std::istringstream index(varkon::test::read_file(kBuild + "/drv/varkon-ppds.tsv"));
+    std::vector<std::string> models;
+    std::string line;
+    while (std::getline(index, line))
+        models.push_back(line.substr(0, line.find('\t')));
+    return models;
+}
+
 int files_below(const std::string &dir)
 {
     int count = 0;
@@ -93,35 +106,40 @@ TEST(CupsInstall, StagedInstallServesEveryModelAndUninstallRemovesIt)
     const ProcessResult installed = cmake({"--install", kBuild}, stage.path());
     ASSERT_EQ(installed.exit_code, 0) << installed.out << installed.err;
 
-    for (const auto &model : varkon::kVarkonModels) {
-        const std::string ppd = varkon::test::varkon_ppd_path(model.modelName);
+    const std::vector<std::string> models = indexed_models();
+    ASSERT_GT(models.size(), std::size(varkon::kVarkonModels));
+    for (const auto &model : models) {
+        const std::string ppd = varkon::test::varkon_ppd_path(model);
         const std::string staged = stage.path() + ppd_dir + "/" + fs::path(ppd).filename().string();
         EXPECT_EQ(varkon::test::read_file(staged), varkon::test::read_file(ppd)) << staged;
         EXPECT_EQ(mode_of(staged), 0644u) << staged;
     }
-    const std::string filter = stage.path() + filter_dir + "/rastertoVarkon";
-    EXPECT_EQ(mode_of(filter), 0755u);
-    bool man_page = false;
+    const std::vector<std::string> filters = {stage.path() + filter_dir + "/rastertoVarkon",
+                                              stage.path() + filter_dir + "/pstoVarkon"};
+    for (const auto &filter : filters)
+        EXPECT_EQ(mode_of(filter), 0755u) << filter;
+    int man_pages = 0;
     for (const auto &entry : fs::recursive_directory_iterator(stage.path()))
-        man_page = man_page || entry.path().filename() == "rastertoVarkon.8";
-    EXPECT_TRUE(man_page);
+        man_pages += entry.path().filename() == "rastertoVarkon.8" || entry.path().filename() == "pstoVarkon.8";
+    EXPECT_EQ(man_pages, 2);
 
-    // A scheduler that has only the staged filter and PPDs.
+    // A scheduler that has only the staged filters and PPDs.
     {
         varkon::test::CupsdConfig config;
-        config.filters.push_back(filter);
+        config.filters = filters;
         config.ppd_dirs.push_back(stage.path() + ppd_dir);
         varkon::test::CupsdHarness cupsd(config);
-        const ProcessResult models = cupsd.run({"lpinfo", "-m"});
-        for (const auto &model : varkon::kVarkonModels)
-            EXPECT_NE(models.out.find(std::string(" ") + model.modelName + ", "), std::string::npos)
-                << model.modelName;
-        const ProcessResult added =
-            cupsd.add_queue("test", "file:/dev/null", varkon::test::varkon_ppd_name("Varkon Nimbrel 41 Series"));
-        EXPECT_EQ(added.exit_code, 0) << added.err;
-        const ProcessResult status = cupsd.run({"lpstat", "-l", "-p", "test"});
-        EXPECT_NE(status.out.find("printer test is idle"), std::string::npos) << status.out;
-        EXPECT_EQ(status.out.find("not available"), std::string::npos) << status.out;
+        const ProcessResult offered = cupsd.run({"lpinfo", "-m"});
+        for (const auto &model : models)
+            EXPECT_NE(offered.out.find(" " + model + ", "), std::string::npos) << model;
+        for (const char *model : {"Varkon Nimbrel 41 Series", "Varkon Jurvex 21 Series PS", "Varkon Halvex 50 Series PS"}) {
+            const ProcessResult added = cupsd.add_queue("test", "file:/dev/null", varkon::test::varkon_ppd_name(model));
+            EXPECT_EQ(added.exit_code, 0) << added.err;
+            const ProcessResult status = cupsd.run({"lpstat", "-l", "-p", "test"});
+            EXPECT_NE(status.out.find("printer test is idle"), std::string::npos) << model << "\n" << status.out;
+            EXPECT_EQ(status.out.find("not available"), std::string::npos) << model << "\n" << status.out;
+            EXPECT_EQ(cupsd.run({"lpadmin", "-x", "test"}).exit_code, 0);
+        }
     }
 
     const ProcessResult removed = cmake(

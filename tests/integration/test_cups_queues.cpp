@@ -1,6 +1,6 @@
 // The driver inside a real, private CUPS scheduler: lpinfo -m offers every
-// model, cupstestppd accepts every PPD with this build's filter in place,
-// and lpadmin makes working queues from the PPDs.
+// model, raster and PostScript, cupstestppd accepts every PPD with this
+// build's filters in place, and lpadmin makes working queues from the PPDs.
 #include "cupsd_harness.h"
 #include "model_table.h"
 
@@ -46,17 +46,31 @@ size_t count_lines(const std::string &text)
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
+// Every generated model by its ModelName, from the generator's index: the
+// raster models and the PostScript ones.
+std::vector<std::string> indexed_models()
+{
+    std::istringstream index(varkon::test::read_file(std::string(VARKON_BINARY_DIR) + "/drv/varkon-ppds.tsv"));
+    std::vector<std::string> models;
+    std::string line;
+    while (std::getline(index, line))
+        models.push_back(line.substr(0, line.find('\t')));
+    return models;
+}
+
 TEST_F(CupsQueues, LpinfoListsEveryModelOnce)
 {
     const ProcessResult result = cupsd_->run({"lpinfo", "-m"});
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    for (const auto &model : varkon::kVarkonModels) {
+    const std::vector<std::string> models = indexed_models();
+    ASSERT_GT(models.size(), std::size(varkon::kVarkonModels));
+    for (const auto &model : models) {
         // "varkon/varkon-oskel-301.ppd Varkon Oskel 301 Series, <version>"
-        const std::string line = lines_with(result.out, std::string(" ") + model.modelName + ", ");
-        EXPECT_EQ(count_lines(line), 1u) << model.modelName << ":\n" << line;
-        EXPECT_EQ(line.find(varkon::test::varkon_ppd_name(model.modelName) + " "), 0u) << line;
+        const std::string line = lines_with(result.out, " " + model + ", ");
+        EXPECT_EQ(count_lines(line), 1u) << model << ":\n" << line;
+        EXPECT_EQ(line.find(varkon::test::varkon_ppd_name(model) + " "), 0u) << line;
     }
-    EXPECT_EQ(count_lines(lines_with(result.out, "varkon/")), std::size(varkon::kVarkonModels));
+    EXPECT_EQ(count_lines(lines_with(result.out, "varkon/")), models.size());
 }
 
 // cupstestppd also checks that the filter named by *cupsFilter is present and
@@ -69,10 +83,10 @@ TEST_F(CupsQueues, CupstestppdPassesEveryPpd)
         argv.push_back(entry.path().string());
         ++ppds;
     }
-    ASSERT_EQ(ppds, static_cast<int>(std::size(varkon::kVarkonModels)));
+    ASSERT_EQ(ppds, static_cast<int>(indexed_models().size()));
     const ProcessResult result = cupsd_->run(argv);
     EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
-    EXPECT_EQ(count_lines(lines_with(result.out, ".ppd: PASS")), std::size(varkon::kVarkonModels)) << result.out;
+    EXPECT_EQ(count_lines(lines_with(result.out, ".ppd: PASS")), indexed_models().size()) << result.out;
     EXPECT_EQ(lines_with(result.out, "FAIL"), "");
 }
 
@@ -118,6 +132,39 @@ INSTANTIATE_TEST_SUITE_P(Platforms, CupsQueuePerPlatform,
                                            QueueCase{"drevan330d", "Varkon Drevan 330d Series"},
                                            QueueCase{"nimbrel41", "Varkon Nimbrel 41 Series"},
                                            QueueCase{"sarvel54mdw", "Varkon Sarvel 54mdw Series"}),
+                         [](const ::testing::TestParamInfo<QueueCase> &info) { return std::string(info.param.queue); });
+
+// The PostScript families' queues: pstoVarkon is in place, and the options
+// the filter reads are offered with the defaults it expects.
+class CupsPsQueue : public CupsQueues, public ::testing::WithParamInterface<QueueCase> {};
+
+TEST_P(CupsPsQueue, LpadminMakesAQueueWithTheFiltersOptions)
+{
+    const QueueCase &c = GetParam();
+    const ProcessResult added = cupsd_->add_queue(c.queue, "file:/dev/null", varkon::test::varkon_ppd_name(c.model));
+    ASSERT_EQ(added.exit_code, 0) << added.err;
+    const ProcessResult status = cupsd_->run({"lpstat", "-l", "-p", c.queue});
+    EXPECT_NE(status.out.find("printer " + std::string(c.queue) + " is idle.  enabled"), std::string::npos)
+        << status.out;
+    EXPECT_EQ(status.out.find("not available"), std::string::npos) << "filter missing:\n" << status.out;
+
+    const ProcessResult options = cupsd_->run({"lpoptions", "-p", c.queue, "-l"});
+    ASSERT_EQ(options.exit_code, 0) << options.err;
+    EXPECT_NE(lines_with(options.out, "PageSize/Media Size:").find(" *A4 "), std::string::npos) << options.out;
+    EXPECT_NE(options.out.find("Resolution/Resolution: *600dpi 1200dpi"), std::string::npos) << options.out;
+    EXPECT_NE(options.out.find("Collate/Collate Copies: *False True"), std::string::npos) << options.out;
+    const bool jurvex = std::string(c.queue).find("jurvex") == 0;
+    EXPECT_EQ(options.out.find("FeedEdge/A5 Feed Direction: *ShortEdge LongEdge") != std::string::npos, jurvex)
+        << options.out;
+    EXPECT_EQ(cupsd_->run({"lpadmin", "-x", c.queue}).exit_code, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, CupsPsQueue,
+                         ::testing::Values(QueueCase{"jurvex21", "Varkon Jurvex 21 Series PS"},
+                                           QueueCase{"jurvexm60", "Varkon JurvexM60 Series PS"},
+                                           QueueCase{"halvex40", "Varkon Halvex 40 Series PS"},
+                                           QueueCase{"halvexm80", "Varkon HalvexM80 Series PS"},
+                                           QueueCase{"generic", "Varkon PostScript Printer"}),
                          [](const ::testing::TestParamInfo<QueueCase> &info) { return std::string(info.param.queue); });
 
 // What a user does to check an installation: a queue onto a file device.

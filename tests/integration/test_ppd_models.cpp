@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -225,13 +226,24 @@ std::string test_name(const ::testing::TestParamInfo<VarkonModel> &info)
 
 INSTANTIATE_TEST_SUITE_P(EveryModel, PpdModels, ::testing::ValuesIn(varkon::kVarkonModels), test_name);
 
-// No PPD without a model: a model taken out of the table leaves none behind.
-TEST(PpdDirectory, HoldsOnePpdPerModel)
+// No PPD without a model in the index, raster or PostScript: a model taken out
+// of its table leaves none behind, and no two models share a file.
+TEST(PpdDirectory, HoldsOnePpdPerIndexedModel)
 {
-    int ppds = 0;
+    std::set<std::string> ppds, indexed;
     for (const auto &entry : std::filesystem::directory_iterator(kPpdDir))
-        ppds += entry.path().extension() == ".ppd" ? 1 : 0;
-    EXPECT_EQ(ppds, static_cast<int>(sizeof varkon::kVarkonModels / sizeof varkon::kVarkonModels[0]));
+        if (entry.path().extension() == ".ppd")
+            ppds.insert(entry.path().filename().string());
+    std::istringstream index(varkon::test::read_file(std::string(VARKON_BINARY_DIR) + "/drv/varkon-ppds.tsv"));
+    std::string line;
+    size_t lines = 0;
+    while (std::getline(index, line)) {
+        ++lines;
+        indexed.insert(line.substr(line.find('\t') + 1));
+    }
+    EXPECT_EQ(ppds, indexed);
+    EXPECT_EQ(lines, indexed.size());
+    EXPECT_GT(lines, std::size(varkon::kVarkonModels));
 }
 
 } // namespace
