@@ -101,6 +101,9 @@ TEST_F(CupsHalvex, CopiesAreMadeBeforeTheFilter)
 {
     const std::string pdf = make_pdf(*docs_, "three", 3);
     const PrintedJob job = print("halvex", pdf, {"-n", "2", "-o", "collate=true"});
+    // pdftopdf's PDF is what the PPD's filter type asks for.
+    EXPECT_NE(job.log.find("pdftopdf (application/pdf to application/vnd.cups-pdf"), std::string::npos) << job.log;
+    EXPECT_NE(job.log.find("pstoVarkon (application/vnd.cups-pdf to printer/halvex"), std::string::npos) << job.log;
     EXPECT_EQ(converted_pages(job), (std::vector<PageWay>{U, U, U, U, U, U}));
     EXPECT_EQ(ps_page_count(job.data), 6);
     EXPECT_EQ(count_of(job.data, "NumCopies 2"), 0);

@@ -110,6 +110,8 @@ TEST_F(CupsJurvex, OwnerAndJobIdFollowTheJobNameOfTheChainsPostScript)
 {
     const std::string pdf = make_pdf(*docs_, "report", 3);
     const PrintedJob job = print("jurvex", pdf);
+    EXPECT_NE(job.log.find("pstoVarkon (application/vnd.cups-postscript to printer/jurvex"), std::string::npos)
+        << job.log;
     const std::string chain = chain_postscript(varkon_ppd_path(kModel), pdf, "report.pdf");
     ASSERT_EQ(count_of(chain, "@PJL JOB NAME"), 1);
     EXPECT_EQ(undated(job.data), undated(rewritten_header(chain, job.id, "report.pdf", owner_lines(job.id))));
