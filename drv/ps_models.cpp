@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <iterator>
 
 namespace varkon::ppd {
 
@@ -169,7 +169,7 @@ std::string ps_pc_file_name(const PsModel &model)
     std::string name = "v";
     name += static_cast<char>(std::tolower(static_cast<unsigned char>(model.designation[0])));
     const std::string family = model.family == PsFamily::Jurvex ? "Jurvex" : "Halvex";
-    for (char c : lower(model.designation.substr(family.size())))
+    for (char c : lower(model.designation.substr(std::min(family.size(), model.designation.size()))))
         if (c != ' ')
             name += c;
     return name + ".ppd";
@@ -178,11 +178,14 @@ std::string ps_pc_file_name(const PsModel &model)
 bool ps_model_classifies(const PsModel &model)
 {
     const bool jurvex = model.family == PsFamily::Jurvex, halvex = model.family == PsFamily::Halvex;
-    const bool ok = holds_jurvex_designation(model.shortNickName) == jurvex &&
-                    holds_jurvex_designation(model.deviceId) == jurvex &&
-                    is_halvex_nickname(model.shortNickName) == halvex && is_halvex_device_id(model.deviceId) == halvex &&
-                    (!jurvex || (contains_nocase(model.shortNickName, model.designation) &&
-                                 model.deviceId.find("MDL:" + model.designation) != std::string::npos));
+    // The filter's tests, by device ID and by nickname: each names the model's family only.
+    bool ok = holds_jurvex_designation(model.shortNickName) == jurvex &&
+              holds_jurvex_designation(model.deviceId) == jurvex;
+    ok = ok && is_halvex_nickname(model.shortNickName) == halvex && is_halvex_device_id(model.deviceId) == halvex;
+    // A Jurvex model holds its own designation, not just any.
+    if (jurvex)
+        ok = ok && contains_nocase(model.shortNickName, model.designation) &&
+             model.deviceId.find("MDL:" + model.designation) != std::string::npos;
     if (!ok)
         std::fprintf(stderr, "varkon-gen-drv: %s would not be classified as its family by pstoVarkon\n",
                      model.modelName.c_str());
