@@ -84,7 +84,11 @@ void start_cancel_watcher(char **argv, const std::string &host)
     if (err_thread != 0) {
         status_thread = 0;
         std::fprintf(stderr, "Trevant::Printer_cancle_query_tread Failed, err = %d\n", err_thread);
+        return;
     }
+    // Never joined: a watcher that ends before the job gives its resources
+    // back at once instead of holding them until the process exits.
+    pthread_detach(status_thread);
 }
 
 // The PJL lines that follow the job-name line.

@@ -11,4 +11,5 @@ $SUDO apt-get install -y --no-install-recommends \
     libgtest-dev libbenchmark-dev \
     cups cups-client cups-bsd cups-ppdc cups-filters \
     qpdf poppler-utils ghostscript netpbm \
-    umockdev python3 python3-pyasn1
+    umockdev python3 python3-pyasn1 \
+    clang-14 libclang-rt-14-dev llvm-14 valgrind

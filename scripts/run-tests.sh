@@ -1,6 +1,8 @@
 #!/bin/sh
 # The whole test suite: dependencies, a warning-free build, every test, then the
-# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# PostScript filter's threads under ThreadSanitizer, its jobs under valgrind,
+# and every fuzzing harness for a bounded time (VARKON_FUZZ_SECONDS, default 60).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,3 +16,7 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARKON_WERROR=ON -DVARKO
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -L unit
+
+scripts/thread-check.sh build-tsan
+scripts/valgrind-jobs.sh build
+scripts/fuzz.sh "${VARKON_FUZZ_SECONDS:-60}"
