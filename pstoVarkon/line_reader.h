@@ -1,5 +1,9 @@
-// Whole-line reading of job files: no length limit, so a long line is never
-// split, and NUL bytes inside a line are kept.
+// Line reading of job files. Lines are read whole, NUL bytes included, up to
+// kLongestLine bytes; a longer run without a line end (binary image data in a
+// PostScript job) comes in pieces of that size, so that a job's memory stays
+// bounded whatever its lines. The pieces are written in order, so the stream
+// is unchanged; only a page-size or PJL pattern straddling a piece boundary of
+// such a run would go unseen, and those are short lines of their own.
 #pragma once
 
 #include <cstdio>
@@ -15,27 +19,30 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// The longest piece of a line that is held at once.
+inline constexpr std::size_t kLongestLine = 1 << 20;
+
 class LineReader {
 public:
-    explicit LineReader(std::FILE *file) : file_(file) {}
-    ~LineReader() { std::free(buffer_); }
-    LineReader(const LineReader &) = delete;
-    LineReader &operator=(const LineReader &) = delete;
+    explicit LineReader(std::FILE *file, std::size_t longest = kLongestLine) : file_(file), longest_(longest) {}
 
-    // The next line with its line end; false at the end of the file or on a read error.
+    // The next line with its line end, or the next kLongestLine bytes of a
+    // longer one; false at the end of the file or on a read error.
     bool next(std::string &line)
     {
-        const ssize_t n = getline(&buffer_, &capacity_, file_);
-        if (n < 0)
-            return false;
-        line.assign(buffer_, static_cast<std::size_t>(n));
-        return true;
+        line.clear();
+        int c;
+        while (line.size() < longest_ && (c = getc_unlocked(file_)) != EOF) {
+            line.push_back(static_cast<char>(c));
+            if (c == '\n')
+                break;
+        }
+        return !line.empty();
     }
 
 private:
     std::FILE *file_;
-    char *buffer_ = nullptr;
-    std::size_t capacity_ = 0;
+    std::size_t longest_;
 };
 
 // The line without its line end ("\n" or "\r\n").

@@ -2,6 +2,7 @@
 #include "stream_rewriting.h"
 
 #include "job_state.h"
+#include "line_reader.h"
 #include "ps_job_fixtures.h"
 #include "stderr_capture.h"
 #include "stdout_capture.h"
@@ -207,6 +208,22 @@ TEST_F(WriterTest, AJobFileThatCannotBeOpenedLeavesTheStreamIncomplete)
     EXPECT_NE(log.finish().find("ERROR: Unable to open the print file.\n"), std::string::npos);
     EXPECT_FALSE(varkon::printer_stream_complete());
     varkon::begin_printer_stream();
+}
+
+// Lines come whole, NUL bytes and all; a run longer than the limit comes in
+// pieces that put the same bytes back together.
+TEST(LineReader, KeepsEveryByteAndBoundsWhatItHolds)
+{
+    TempDir dir;
+    const std::string data = std::string("a\0b\n", 4) + std::string(20, 'x') + "\nlast";
+    write_file(dir.file("f"), data);
+    const varkon::File file(std::fopen(dir.file("f").c_str(), "rb"));
+    varkon::LineReader reader(file.get(), 8);
+    std::vector<std::string> lines;
+    for (std::string line; reader.next(line);)
+        lines.push_back(line);
+    EXPECT_EQ(lines, (std::vector<std::string>{std::string("a\0b\n", 4), std::string(8, 'x'), std::string(8, 'x'),
+                                               "xxxx\n", "last"}));
 }
 
 TEST(JobNameInsertion, FollowsOnlyAJobNameLineInExactCase)
