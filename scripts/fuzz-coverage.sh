@@ -12,12 +12,13 @@ fuzz_build=${FUZZ_BUILD_DIR:-build-fuzz}
 build="$fuzz_build/coverage"
 jobs=${FUZZ_JOBS:-$(nproc)}
 
+mkdir -p "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DVARKON_FUZZ_COVERAGE=ON -DVARKON_BUILD_BENCH=OFF >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log"; exit 1; }
-cmake --build "$build" -j "$jobs" --target varkon_fuzz_replays >"$build.build.log" 2>&1 ||
-    { tail -n 40 "$build.build.log"; exit 1; }
+    -DVARKON_FUZZ_COVERAGE=ON -DVARKON_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log"; exit 1; }
+cmake --build "$build" -j "$jobs" --target varkon_fuzz_replays >"$build/build.log" 2>&1 ||
+    { tail -n 40 "$build/build.log"; exit 1; }
 
 # What each harness is for: files, or file:function|function (grep -E on the
 # demangled names).

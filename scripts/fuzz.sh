@@ -18,10 +18,11 @@ seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${FUZZ_JOBS:-$(nproc)}
 
+mkdir -p "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DVARKON_FUZZ=ON -DVARKON_BUILD_BENCH=OFF >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log"; exit 1; }
+    -DVARKON_FUZZ=ON -DVARKON_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" -j "$jobs" --target varkon_fuzzers
 
 harnesses=$*

@@ -10,11 +10,12 @@ set -eu
 cd "$(dirname "$0")/.."
 build=${1:-build-tsan}
 jobs=$(nproc)
+mkdir -p "$build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKON_BUILD_BENCH=OFF \
     -DCMAKE_C_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
     -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >"$build.configure.log" 2>&1 ||
-    { cat "$build.configure.log"; exit 1; }
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >"$build/configure.log" 2>&1 ||
+    { cat "$build/configure.log"; exit 1; }
 programs="unit_pstoVarkon_test_keep_alive unit_pstoVarkon_test_cancel_watcher unit_pstoVarkon_test_job_flow
     integration_test_pstoVarkon_halvex integration_test_pstoVarkon_jurvex integration_test_pstoVarkon_faults
     integration_test_pstoVarkon_cancel_watcher"
@@ -28,7 +29,9 @@ for program in $programs; do
     if ! "$build/tests/$program" --gtest_brief=1 \
         --gtest_filter='-*TemporaryFolder*:*Conversion*Fit*' >"$build/$program.log" 2>&1; then
         status=1
-        grep -E -A30 'ThreadSanitizer|FAILED|Failure' "$build/$program.log" | head -n 80
+        echo "FAILED: $program"
+        grep -E -A30 'ThreadSanitizer|Failure' "$build/$program.log" | head -n 80
+        tail -n 20 "$build/$program.log"
     fi
     grep -E '^\[  (PASSED|FAILED)' "$build/$program.log" || true
 done
