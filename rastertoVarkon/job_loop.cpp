@@ -64,6 +64,33 @@ struct ParsedOptions {
 
 enum class Next { Page, EndJob, CleanUp };
 
+// One page's halftoned image and its encoder. With helper threads there are two,
+// so that a page can be read while the one before it is still being compressed.
+struct PageSlot {
+    explicit PageSlot(EncoderPool &pool) : encoder(pool) {}
+    PageMemory pMonoImgBuf;
+    PageEncoder encoder;
+};
+
+// A started page whose image is being compressed. Its data and end follow once it
+// is, sent with the page number and sink state it was read with.
+struct ParkedPage {
+    bool waiting = false;
+    int slot = 0;
+    int page = 0;
+    int sendToDevice = 1;
+    GDI_SEND_PAGE_PARAM sendPageParam;
+    GDI_END_PAGE_PARAM endPageParam;
+};
+
+// The start of the page being read. On one thread it is sent before the rows, as
+// always; with helpers it waits until the page before has been sent.
+struct PageStart {
+    GDI_START_PAGE_PARAM param;
+    bool sent = false;
+    bool dropped = false; // the printer stream broke on the page before: never started
+};
+
 struct Job {
     int argc = 0;
     char **argv = nullptr;
@@ -95,7 +122,9 @@ struct Job {
     bool failed = false; // a page was refused or the job could not be set up
     // Kept from page to page: pages of one size reuse memory and threads.
     PageBuffers buffers;
-    PageEncoder encoder{encoder_thread_count()};
+    EncoderPool pool{encoder_thread_count()};
+    PageSlot slots[2]{PageSlot(pool), PageSlot(pool)};
+    ParkedPage parked;
     std::vector<unsigned char> compressed;
 };
 
@@ -254,9 +283,9 @@ PageShape page_shape(const Job &job)
     return shape;
 }
 
-bool allocate_page_buffers(Job &job, const PageShape &shape)
+bool allocate_page_buffers(Job &job, PageSlot &slot, const PageShape &shape)
 {
-    if (prepare_page_buffers(job.buffers, shape))
+    if (prepare_page_buffers(job.buffers, slot.pMonoImgBuf, shape))
         return true;
     std::snprintf(prntLastError, sizeof prntLastError, "%s",
                   "main() :: Malloc pGrayImgLineBuf or pMonoImgLineBuf or pMonoImgBuf Fail ! \n");
@@ -294,23 +323,98 @@ uint32_t read_rows(Job &job, const PageShape &shape, TakeRow take)
     return taken;
 }
 
-int half_turn(const Job &job)
+int half_turn(const Job &job, unsigned feedEdge)
 {
-    const int rotate180 =
-        half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType, job.startPageParam.feedEdge);
+    const int rotate180 = half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType, feedEdge);
     std::fprintf(stderr, "DEBUG: ##page is %d, rotate180 is %d\n", g_page, rotate180);
     return rotate180;
+}
+
+void send_start_page(Job &job, PageStart &start)
+{
+    job.startPageParam = start.param; // the blank page of the job end reuses the last one
+    g_ismiddlepage = 1;
+    if (Prnt_StartPage(&job.startPageParam, job.platform) == 0)
+        report("main() :: Start page Fail ! \n");
+    g_ismiddlepage = 0;
+    start.sent = true;
+}
+
+// Data and end of the parked page, once it is compressed.
+void send_parked_page(Job &job)
+{
+    ParkedPage &parked = job.parked;
+    if (!parked.waiting)
+        return;
+    parked.waiting = false;
+    JBIG_BIH bih;
+    const int encoded = job.slots[parked.slot].encoder.finish(bih, job.compressed);
+    const int page = g_page, sendToDevice = gSendDataToDevice;
+    g_page = parked.page;
+    gSendDataToDevice = parked.sendToDevice;
+    job.sendPageParam = parked.sendPageParam;
+    job.endPageParam = parked.endPageParam;
+    g_ismiddlepage = 1;
+    if (send_encoded_page(&job.sendPageParam, bih, encoded, job.compressed, job.platform) == 0)
+        report("main() :: Send page Fail!\n");
+    if (Prnt_EndPage(&job.endPageParam, job.platform) == 0)
+        report("main() :: End page Fail ! \n");
+    g_ismiddlepage = 0;
+    g_page = page;
+    gSendDataToDevice = sendToDevice;
+}
+
+// Sends the page start once the page before is out: with `wait`, after waiting
+// for it; without, only if it is compressed already. False while not sent.
+bool start_when_ready(Job &job, PageStart &start, bool wait)
+{
+    if (start.sent || start.dropped)
+        return start.sent;
+    if (job.parked.waiting) {
+        if (!wait && !job.slots[job.parked.slot].encoder.done())
+            return false;
+        send_parked_page(job);
+        // The loop would have stopped here, before this page.
+        if (printer_stream_failed()) {
+            start.dropped = true;
+            return false;
+        }
+    }
+    send_start_page(job, start);
+    return true;
+}
+
+// A page whose image is complete: started if it is not yet, then parked until
+// it is compressed; on one thread it is sent at once.
+Next end_page(Job &job, PageSlot &slot, PageStart &start, const GDI_SEND_PAGE_PARAM &send, uint32_t coverage)
+{
+    if (!start_when_ready(job, start, true)) {
+        slot.encoder.abandon();
+        --g_page;
+        return Next::EndJob;
+    }
+    gImageCoverage += coverage;
+    ParkedPage &parked = job.parked;
+    parked.waiting = true;
+    parked.slot = static_cast<int>(&slot - job.slots);
+    parked.page = g_page;
+    parked.sendToDevice = gSendDataToDevice;
+    parked.sendPageParam = send;
+    fill_end_page_param(&parked.endPageParam, job.header, job.prntFuncInfo, g_page);
+    if (job.pool.threads() == nullptr)
+        send_parked_page(job);
+    return Canceled != 0 ? Next::EndJob : Next::Page;
 }
 
 // Half turn for duplex, quarter turn for long-edge A5, on the whole gray page.
 // Returns the width of real image data per line after the turns, or 0 when the
 // page could not be turned.
-uint32_t turn_gray_page(Job &job, uint32_t *W, uint32_t *H)
+uint32_t turn_gray_page(Job &job, unsigned feedEdge, uint32_t *W, uint32_t *H)
 {
     unsigned char *gray = job.buffers.pGrayImgBuf.data();
-    if (half_turn(job) == 1 && Rotate180(gray, *W, *H) == 0)
+    if (half_turn(job, feedEdge) == 1 && Rotate180(gray, *W, *H) == 0)
         report("main() :: Rotate 180 Fail. \n");
-    if (job.startPageParam.feedEdge != 0x40)
+    if (feedEdge != 0x40)
         return std::min(job.header.cupsBytesPerLine, *W);
     if (Rotate90(gray, *W, *H) == 0) {
         report("main() :: Rotate 90 Fail. \n");
@@ -320,71 +424,69 @@ uint32_t turn_gray_page(Job &job, uint32_t *W, uint32_t *H)
     return std::min(job.header.cupsHeight, *W);
 }
 
-// Page data and page end of a page whose image the encoder has.
-Next send_page(Job &job)
-{
-    JBIG_BIH bih;
-    const int encoded = job.encoder.finish(bih, job.compressed);
-    g_ismiddlepage = 1;
-    if (send_encoded_page(&job.sendPageParam, bih, encoded, job.compressed, job.platform) == 0)
-        report("main() :: Send page Fail!\n");
-    fill_end_page_param(&job.endPageParam, job.header, job.prntFuncInfo, g_page);
-    if (Prnt_EndPage(&job.endPageParam, job.platform) == 0)
-        report("main() :: End page Fail ! \n");
-    g_ismiddlepage = 0;
-    return Canceled != 0 ? Next::EndJob : Next::Page;
-}
-
-// A page that needs the whole gray page: rows in, turns, dither, data.
-Next print_gray_page(Job &job, const PageShape &shape)
+// A page that needs the whole gray page: rows in, turns, dither.
+Next print_gray_page(Job &job, const PageShape &shape, PageSlot &slot, PageStart &start)
 {
     const uint32_t rows = read_rows(job, shape, [&](uint32_t y, const unsigned char *row) {
         put_gray_row(job.buffers, shape, y, row);
+        start_when_ready(job, start, false);
     });
     whiten_gray_rows(job.buffers, shape, rows);
-    if (Canceled != 0 && job.platform == PLATFORM_M)
+    if (Canceled != 0 && job.platform == PLATFORM_M) {
+        start_when_ready(job, start, true);
         return Next::CleanUp;
+    }
+    // The dither adds to the dot count that the page start resets.
+    if (!start_when_ready(job, start, true)) {
+        --g_page;
+        return Next::EndJob;
+    }
     uint32_t W = shape.W, H = shape.H;
-    const uint32_t realWidth = turn_gray_page(job, &W, &H);
+    const uint32_t realWidth = turn_gray_page(job, start.param.feedEdge, &W, &H);
     if (realWidth == 0) {
         std::fputs("ERROR: Not enough memory to turn the page.\n", stderr);
         job.failed = true;
         return Next::EndJob;
     }
-    unsigned char *mono = job.buffers.pMonoImgBuf.data();
+    unsigned char *mono = slot.pMonoImgBuf.data();
     HalftoneDither(job.buffers.pGrayImgBuf.data(), W, H, mono, realWidth, feature(job, NEGATIVEPRINT),
                    feature(job, DPI1200), job.platform);
-    fill_send_page_param(&job.sendPageParam, W, H, job.b2Bit, job.header, job.platform, mono);
-    job.encoder.begin(job.sendPageParam, job.platform);
-    return send_page(job);
+    GDI_SEND_PAGE_PARAM send;
+    fill_send_page_param(&send, W, H, job.b2Bit, job.header, job.platform, mono);
+    slot.encoder.begin(send, job.platform);
+    return end_page(job, slot, start, send, 0);
 }
 
 // Any other page: each row is halftoned as it is read, and compressed alongside.
-Next print_streamed_page(Job &job, const PageShape &shape)
+Next print_streamed_page(Job &job, const PageShape &shape, PageSlot &slot, PageStart &start)
 {
     StreamedPage page;
     page.buffers = &job.buffers;
-    page.encoder = &job.encoder;
+    page.image = slot.pMonoImgBuf.data();
+    page.encoder = &slot.encoder;
     page.setup = line_dither_for(shape.W, std::min(job.header.cupsBytesPerLine, shape.W),
                                  feature(job, NEGATIVEPRINT), feature(job, DPI1200), job.platform);
     page.H = shape.H;
     page.halfTurn = half_turn_needed(job.prntFuncInfo, g_page, job.platform, job.mDuplexType,
-                                     job.startPageParam.feedEdge) == 1;
-    fill_send_page_param(&job.sendPageParam, shape.W, shape.H, job.b2Bit, job.header, job.platform,
-                         job.buffers.pMonoImgBuf.data());
-    job.encoder.begin(job.sendPageParam, job.platform);
-    read_rows(job, shape, [&page](uint32_t y, const unsigned char *row) { take_row(page, y, row); });
+                                     start.param.feedEdge) == 1;
+    GDI_SEND_PAGE_PARAM send;
+    fill_send_page_param(&send, shape.W, shape.H, job.b2Bit, job.header, job.platform, page.image);
+    slot.encoder.begin(send, job.platform);
+    read_rows(job, shape, [&](uint32_t y, const unsigned char *row) {
+        take_row(page, y, row);
+        start_when_ready(job, start, false);
+    });
     if (Canceled != 0 && job.platform == PLATFORM_M) {
+        start_when_ready(job, start, true);
         abandon_rows(page);
         return Next::CleanUp;
     }
     finish_rows(page);
-    half_turn(job);
-    gImageCoverage += page.coverage;
-    return send_page(job);
+    half_turn(job, start.param.feedEdge);
+    return end_page(job, slot, start, send, page.coverage);
 }
 
-// One page from its accepted header to its page end.
+// One page from its accepted header until it is parked (or sent, on one thread).
 Next print_page(Job &job)
 {
     ++g_page;
@@ -401,15 +503,16 @@ Next print_page(Job &job)
     if (g_page > 1 && feature(job, MANUALDUPLEX) == 1)
         gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
     const PageShape shape = page_shape(job);
-    if (!allocate_page_buffers(job, shape))
+    PageSlot &slot = job.slots[job.parked.waiting ? 1 - job.parked.slot : 0];
+    if (!allocate_page_buffers(job, slot, shape))
         return Next::EndJob;
-    fill_start_page_param(&job.startPageParam, job.geometry, job.header, job.prntFuncInfo, job.platform,
-                          job.b2Bit, g_page);
-    g_ismiddlepage = 1;
-    if (Prnt_StartPage(&job.startPageParam, job.platform) == 0)
-        report("main() :: Start page Fail ! \n");
-    g_ismiddlepage = 0;
-    return shape.wholeGrayPage ? print_gray_page(job, shape) : print_streamed_page(job, shape);
+    PageStart start;
+    fill_start_page_param(&start.param, job.geometry, job.header, job.prntFuncInfo, job.platform, job.b2Bit,
+                          g_page);
+    if (job.pool.threads() == nullptr)
+        send_start_page(job, start);
+    return shape.wholeGrayPage ? print_gray_page(job, shape, slot, start)
+                               : print_streamed_page(job, shape, slot, start);
 }
 
 // The page loop. Returns where the job goes once no further page is read.
@@ -529,7 +632,10 @@ int run_job(int argc, char *argv[])
         release_cups_libraries();
         return status;
     }
-    if (page_loop(job) == Next::EndJob)
+    const Next next = page_loop(job);
+    // A page still being compressed goes out before anything that ends the job.
+    send_parked_page(job);
+    if (next == Next::EndJob)
         end_job(job);
     return clean_up(job);
 }

@@ -175,23 +175,34 @@ struct PageEncoder::Segment {
     uint32_t checksum = 0;
 };
 
-PageEncoder::PageEncoder(unsigned threads) : wanted_(threads) {}
+EncoderThreads *EncoderPool::threads()
+{
+    if (wanted_ <= 1)
+        return nullptr;
+    if (!threads_)
+        threads_ = std::make_unique<EncoderThreads>(wanted_);
+    return threads_->size() > 0 ? threads_.get() : nullptr;
+}
+
+PageEncoder::PageEncoder(EncoderPool &pool) : pool_(pool) {}
 
 PageEncoder::~PageEncoder()
 {
-    if (!threads_)
-        return;
-    abandon(); // a page left unfinished: no thread may outlive the image it reads
-    threads_.reset();
+    if (threads_ != nullptr)
+        abandon(); // a page left unfinished: no thread may outlive the image it reads
 }
 
 bool PageEncoder::use_threads()
 {
-    if (wanted_ <= 1)
-        return false;
-    if (!threads_)
-        threads_ = std::make_unique<EncoderThreads>(wanted_);
-    return threads_->size() > 0;
+    if (threads_ == nullptr)
+        threads_ = pool_.threads();
+    return threads_ != nullptr;
+}
+
+bool PageEncoder::done()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outstanding_ == 0;
 }
 
 void PageEncoder::begin(const GDI_SEND_PAGE_PARAM &param, int platform)

@@ -70,14 +70,27 @@ private:
     bool stopping_ = false;
 };
 
+// The helper threads of a job, started when first asked for and shared by the
+// pages in flight.
+class EncoderPool {
+public:
+    // threads: the encoder thread count; 1 or less keeps everything on the calling thread.
+    explicit EncoderPool(unsigned threads) : wanted_(threads) {}
+    // The helper threads, or nullptr when there are none.
+    EncoderThreads *threads();
+
+private:
+    unsigned wanted_;
+    std::unique_ptr<EncoderThreads> threads_;
+};
+
 // One page at a time: begin(), line_done() for each line as it becomes final (in
 // any order), finish(). The image must stay in place and its final lines unchanged
 // until finish() returns. Only the calling thread touches the process globals.
 class PageEncoder {
 public:
-    // threads: helper threads to use, started on the first page that needs them;
-    // 1 or less encodes on the calling thread.
-    explicit PageEncoder(unsigned threads);
+    // The pool must outlive the encoder.
+    explicit PageEncoder(EncoderPool &pool);
     ~PageEncoder();
     PageEncoder(const PageEncoder &) = delete;
     PageEncoder &operator=(const PageEncoder &) = delete;
@@ -92,6 +105,8 @@ public:
     // with bih as it would leave it and gImageChecksum set the same way. Returns the
     // byte count, or -1 with the failure text in front of prntLastError.
     int finish(JBIG_BIH &bih, std::vector<unsigned char> &outbuf);
+    // Whether finish() would return without waiting for a helper thread.
+    bool done();
     // Drops the page: bands not yet started are not encoded, and the C and M
     // encoder is let run out over whatever the unfinished lines hold (the caller
     // makes them blank, which encodes fastest). Returns when no thread reads the image.
@@ -109,8 +124,8 @@ private:
     int assemble_image(std::vector<unsigned char> &outbuf);
     bool use_threads();
 
-    unsigned wanted_ = 1;
-    std::unique_ptr<EncoderThreads> threads_;
+    EncoderPool &pool_;
+    EncoderThreads *threads_ = nullptr;
 
     // The page.
     JBIG_BIH bih_;

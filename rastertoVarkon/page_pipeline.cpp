@@ -24,18 +24,18 @@ bool PageMemory::reserve(size_t bytes)
     return true;
 }
 
-bool prepare_page_buffers(PageBuffers &buffers, const PageShape &shape)
+bool prepare_page_buffers(PageBuffers &buffers, PageMemory &pMonoImgBuf, const PageShape &shape)
 {
     const size_t W = shape.W, H = shape.H, bpl = shape.bytesPerLine;
     // The image holds a last, partial byte when its bits do not fill whole bytes.
     const size_t monoBytes = mono_image_bytes(shape.W, shape.H, shape.b2Bit) + 1;
-    if (!buffers.pGrayImgLineBuf.reserve(std::max(bpl, W)) || !buffers.pMonoImgBuf.reserve(monoBytes))
+    if (!buffers.pGrayImgLineBuf.reserve(std::max(bpl, W)) || !pMonoImgBuf.reserve(monoBytes))
         return false;
     if (shape.wholeGrayPage) {
         if (!buffers.pGrayImgBuf.reserve(W * H))
             return false;
         // The dither of a whole page merges bits into a zero-filled image.
-        std::memset(buffers.pMonoImgBuf.data(), 0, monoBytes);
+        std::memset(pMonoImgBuf.data(), 0, monoBytes);
     } else if (!buffers.reversedLine.reserve(W)) {
         return false;
     }
@@ -56,7 +56,7 @@ namespace {
 // Dithers a gray row into its line of the image and hands the line to the encoder.
 void dither_into_line(StreamedPage &page, uint32_t line, const unsigned char *gray)
 {
-    unsigned char *out = page.buffers->pMonoImgBuf.data() + size_t{line} * line_bytes(page.setup);
+    unsigned char *out = page.image + size_t{line} * line_bytes(page.setup);
     page.coverage += dither_line(page.setup, gray, line, out);
     page.encoder->line_done(line);
 }
@@ -92,7 +92,7 @@ void abandon_rows(StreamedPage &page)
     const size_t bytes = line_bytes(page.setup);
     const uint32_t missing = page.H - page.rowsTaken;
     const uint32_t first = page.halfTurn ? 0 : page.rowsTaken;
-    std::memset(page.buffers->pMonoImgBuf.data() + first * bytes, 0, missing * bytes);
+    std::memset(page.image + first * bytes, 0, missing * bytes);
     page.encoder->abandon();
 }
 

@@ -39,16 +39,16 @@ struct PageShape {
     bool wholeGrayPage = false; // turned by a quarter, or lines that do not start on a byte
 };
 
-// The page buffers of the job loop, kept from page to page.
+// The gray page buffers of the job loop, kept from page to page. The halftoned
+// image (pMonoImgBuf) is kept apart, one per page in flight.
 struct PageBuffers {
     PageMemory pGrayImgLineBuf; // one raster line; from its end up to W, white
     PageMemory reversedLine;    // one line of a half-turned page
     PageMemory pGrayImgBuf;     // the whole gray page, only where the page needs it
-    PageMemory pMonoImgBuf;     // the halftoned page, what the encoder reads
 };
 
-// Sizes the buffers for the page. False when memory is short.
-bool prepare_page_buffers(PageBuffers &buffers, const PageShape &shape);
+// Sizes the buffers and the halftoned image for the page. False when memory is short.
+bool prepare_page_buffers(PageBuffers &buffers, PageMemory &pMonoImgBuf, const PageShape &shape);
 
 // The W gray pixels of the raster line in the line buffer: the line, white after
 // its end, or its middle W bytes when it is wider than the device image.
@@ -57,6 +57,7 @@ const unsigned char *device_row(const PageBuffers &buffers, const PageShape &sha
 // A page halftoned row by row.
 struct StreamedPage {
     PageBuffers *buffers = nullptr;
+    unsigned char *image = nullptr; // the halftoned page
     PageEncoder *encoder = nullptr;
     LineDither setup;
     uint32_t H = 0;

@@ -124,7 +124,8 @@ TEST(PageEncoder, SameBytesAsTheSingleThreadedEncoderAtEveryThreadCount)
     const Page pages[] = {{640, 1000, 768}, {512, 512, 768}, {320, 90, 768}, {640, 700, 100}, {636, 600, 768}};
     for (unsigned threads : {1u, 2u, 3u, 8u}) {
         // One encoder for all pages, as the job loop keeps it: buffers are reused.
-        varkon::PageEncoder encoder(threads);
+        varkon::EncoderPool pool(threads);
+        varkon::PageEncoder encoder(pool);
         unsigned seed = 1;
         for (const Page &page : pages) {
             std::vector<unsigned char> image = dithered_page(page.width, page.height, seed++);
@@ -203,7 +204,8 @@ TEST(PageEncoder, PacedEncoderKeepsUpWithLinesWrittenWhileItRuns)
     // encodes what is final. Unwritten lines hold noise.
     const uint32_t width = 640, height = 1000;
     const std::vector<unsigned char> page = dithered_page(width, height, 21);
-    varkon::PageEncoder encoder(2);
+    varkon::EncoderPool pool(2);
+    varkon::PageEncoder encoder(pool);
     for (int platform : {PLATFORM_C, PLATFORM_M, PLATFORM_Z}) {
         std::vector<unsigned char> image(page.size(), 0xA5);
         const GDI_SEND_PAGE_PARAM param = page_param(width, height, platform, image.data(), 96);
@@ -227,7 +229,8 @@ TEST(PageEncoder, PacedEncoderKeepsUpWithLinesWrittenWhileItRuns)
 
 TEST(PageEncoder, FailsLikeTheSingleThreadedEncoderWithoutAnImage)
 {
-    varkon::PageEncoder encoder(2);
+    varkon::EncoderPool pool(2);
+    varkon::PageEncoder encoder(pool);
     for (int platform : {PLATFORM_C, PLATFORM_Z, PLATFORM_M}) {
         prntLastError[0] = '\0';
         encoder.begin(page_param(64, 300, platform, nullptr), platform);
