@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <sstream>
 #include <filesystem>
 #include <memory>
@@ -69,6 +70,19 @@ int open_writer(const std::string &fifo)
     }
 }
 
+// Joins a feeder thread on every way out, an exception included; `release`
+// first lets a waiting feeder go on.
+struct JoinOnExit {
+    std::thread &thread;
+    std::function<void()> release = [] {};
+    ~JoinOnExit()
+    {
+        release();
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
 class PrinterCancel : public ::testing::Test {
 protected:
     // Starts the printer's agent answering the status queries with `replies`
@@ -108,7 +122,7 @@ protected:
 
     // Runs the filter on a FIFO: `first` goes in at once, `rest` once the
     // printer has answered a status query (plus a moment for the watcher).
-    ProcessResult run_paced(const std::string &first, const std::string &rest)
+    FaultResult run_paced(const std::string &first, const std::string &rest)
     {
         const std::string fifo = dir_.file("job.fifo");
         mkfifo(fifo.c_str(), 0600);
@@ -124,14 +138,14 @@ protected:
             write_all(fd, rest);
             close(fd);
         });
-        ProcessOptions options;
-        options.cwd = dir_.path();
-        options.env = {"PPD=" + ppd_, "CUPS_SERVER=" + cupsd_->server(), "TMPDIR=" + dir_.path()};
-        options.unset = {"DEVICE_URI"};
-        options.timeout_ms = 60000;
-        const ProcessResult result = run_process({kQueue, "42", "alice", "report", "1", "PageSize=A4", fifo}, options);
-        feeder.join();
-        return result;
+        const JoinOnExit join{feeder};
+        FaultRun run;
+        run.argv = {kQueue, "42", "alice", "report", "1", "PageSize=A4", fifo};
+        run.program = dir_.file(kQueue);
+        run.env = {"PPD=" + ppd_, "CUPS_SERVER=" + cupsd_->server(), "TMPDIR=" + dir_.path()};
+        run.unset = {"DEVICE_URI"};
+        run.timeout_ms = 60000;
+        return run_with_faults(run);
     }
 
     // Runs the filter on a FIFO: `first` goes in at once, `rest` once the agent
@@ -159,6 +173,7 @@ protected:
             write_all(fd, rest);
             close(fd);
         });
+        const JoinOnExit join{feeder, [&] { ready = signalled = true; }};
         FaultRun run;
         run.argv = {kQueue, "42", "alice", "report", "1", "PageSize=A4", fifo};
         run.program = dir_.file(kQueue);
@@ -167,10 +182,7 @@ protected:
         run.timeout_ms = 60000;
         if (cancel)
             run.sigterm_when = [&](const FaultProgress &) { return signalled = ready.load(); };
-        const FaultResult result = run_with_faults(run);
-        ready = signalled = true;
-        feeder.join();
-        return result;
+        return run_with_faults(run);
     }
 
     TempDir dir_;
@@ -187,7 +199,7 @@ TEST_F(PrinterCancel, AJobCancelledAtThePrinterStopsBeforeTheNextPage)
     const std::size_t page2 = document.find("%%Page: 2 2\n");
     ASSERT_NE(page2, std::string::npos);
 
-    const ProcessResult r = run_paced(document.substr(0, page2), document.substr(page2));
+    const FaultResult r = run_paced(document.substr(0, page2), document.substr(page2));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_NE(r.err.find("uri:" + printer_uri() + ",jobid:42,jobower:" + host_name() + "\n"), std::string::npos)
         << r.err;
@@ -211,7 +223,7 @@ TEST_F(PrinterCancel, AnotherHostsCancelledJobLetsThisOnePrint)
     const std::size_t page2 = document.find("%%Page: 2 2\n");
     ASSERT_NE(page2, std::string::npos);
 
-    const ProcessResult r = run_paced(document.substr(0, page2), document.substr(page2));
+    const FaultResult r = run_paced(document.substr(0, page2), document.substr(page2));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_FALSE(agent_->received().empty());
     EXPECT_EQ(count_of(r.out, "%%Page:"), 3);

@@ -61,6 +61,8 @@ std::vector<pid_t> descendants_of(pid_t pid);
 std::string process_name(pid_t pid);
 // True while the process exists and is not a zombie.
 bool process_running(pid_t pid);
+// Whether the process stops running within `ms` (a killed process takes a moment to go).
+bool process_stops_within(pid_t pid, int ms);
 
 // True when a descendant of `pid` runs a program of that name.
 bool runs_program(pid_t pid, const std::string &name);
