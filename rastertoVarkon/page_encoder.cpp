@@ -240,11 +240,7 @@ void PageEncoder::begin(const GDI_SEND_PAGE_PARAM &param, int platform)
         try {
             threads_->run([this] {
                 encode_whole_image();
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    --outstanding_;
-                }
-                changed_.notify_all();
+                task_done();
             });
         } catch (const std::bad_alloc &) {
             outstanding_ = 0;
@@ -307,11 +303,7 @@ void PageEncoder::segment_final(uint32_t index)
     try {
         threads_->run([this, index] {
             encode_band(index);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                --outstanding_;
-            }
-            changed_.notify_all();
+            task_done();
         });
     } catch (const std::bad_alloc &) {
         {
@@ -356,6 +348,14 @@ void PageEncoder::encode_band(uint32_t index)
     band.ok = data != nullptr && JBIGCompress(&bih, data, &band.state) != 0;
     if (band.ok)
         band.checksum = image_checksum(band.state.gpCompImgData.data(), band.state.gJbigCompressDataLen);
+}
+
+void PageEncoder::task_done()
+{
+    // Notified under the lock: once the count is 0 the encoder may be destroyed.
+    std::lock_guard<std::mutex> lock(mutex_);
+    --outstanding_;
+    changed_.notify_all();
 }
 
 void PageEncoder::wait_for_stripes(uint32_t count)

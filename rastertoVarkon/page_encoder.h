@@ -119,6 +119,7 @@ private:
     void encode_band(uint32_t index);
     void encode_whole_image();
     void wait_for_stripes(uint32_t count);
+    void task_done();
     unsigned char *band_data(uint32_t index);
     int assemble_bands(JBIG_BIH &bih, std::vector<unsigned char> &outbuf);
     int assemble_image(std::vector<unsigned char> &outbuf);
