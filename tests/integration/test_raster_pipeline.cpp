@@ -1,7 +1,8 @@
-// The real filter at several encoder thread counts: the printer stream is the same
-// byte for byte whatever the count, and every decoded page is what the plain
+// The page pipeline of the real filter. At every encoder thread count the printer
+// stream is the same byte for byte, and every decoded page is what the plain
 // pipeline makes of its raster: the gray page filled white, rows centred, turned
-// for duplex or long-edge feed, then dithered by the reference loop.
+// for duplex or long-edge feed, then dithered by the reference loop. A row whose
+// read the cancellation cuts short is white.
 #include "raster_job.h"
 
 #include "dither.h"
@@ -124,7 +125,7 @@ const Job kJobs[] = {
     {PLATFORM_M, "NegativePrint=True"},
 };
 
-TEST(ThreadCounts, EveryCountSendsTheSameStream)
+TEST(PagePipeline, EveryCountSendsTheSameStream)
 {
     const std::string raster = make_raster(raster_pages());
     for (const Job &job : kJobs) {
@@ -140,7 +141,7 @@ TEST(ThreadCounts, EveryCountSendsTheSameStream)
     }
 }
 
-TEST(ThreadCounts, CollatedCopiesAreTheSameAtEveryCount)
+TEST(PagePipeline, CollatedCopiesAreTheSameAtEveryCount)
 {
     std::vector<RasterPage> pages = raster_pages();
     for (RasterPage &page : pages)
@@ -197,7 +198,7 @@ Expected expected_page(const RasterPage &page, uint32_t deviceW, uint32_t device
     return e;
 }
 
-TEST(ThreadCounts, DecodedPagesAreTheReferencePipelineOfTheirRaster)
+TEST(PagePipeline, DecodedPagesAreTheReferencePipelineOfTheirRaster)
 {
     struct Case {
         Job job;
@@ -241,6 +242,41 @@ TEST(ThreadCounts, DecodedPagesAreTheReferencePipelineOfTheirRaster)
                 }
             }
         }
+    }
+}
+
+TEST(PagePipeline, ARowWhoseReadTheCancellationCutsIsWhite)
+{
+    // Black lines wider than the device image, each with one white byte in the
+    // part that centring cuts off (so that no two lines are equal and the raster
+    // stream is long enough to be cut between rows).
+    const RasterPage page(gray_header(298, 420), [](unsigned y, unsigned char *line, unsigned bytes) {
+        std::memset(line, 0, bytes);
+        line[y % 80] = 255;
+    });
+    const std::string raster = make_raster({page});
+    for (int platform : {PLATFORM_C, PLATFORM_Z}) {
+        RasterJob job(platform_ppd(platform));
+        // Cancelled while the filter waits in the middle of the page; then the stream ends.
+        job.process.sigterm_after_ms = 1000;
+        const ProcessResult r = job.run_paused(raster.substr(0, raster.size() / 2), 2500, "");
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        const decode::DecodedStream s = decoded(r.out);
+        ASSERT_TRUE(s.valid()) << decode::format_violation(*s.violation);
+        ASSERT_EQ(s.pages.size(), 1u) << "platform " << platform;
+        // The rows read are black, every row from the cut one on is blank: none is in between.
+        const decode::Page &p = s.pages[0];
+        uint32_t black = 0;
+        for (uint32_t y = 0; y < p.height; ++y) {
+            uint32_t inked = 0;
+            for (uint32_t x = 0; x < p.width; ++x)
+                inked += p.level(x, y);
+            ASSERT_TRUE(inked == 0 || (inked == p.width && black == y))
+                << "platform " << platform << ", row " << y << ": " << inked << " of " << p.width << " dots";
+            black += inked == p.width;
+        }
+        EXPECT_GT(black, 100u);
+        EXPECT_LT(black, p.height - 100);
     }
 }
 
