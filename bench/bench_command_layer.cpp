@@ -1,10 +1,12 @@
 // Benchmarks of the printer-language path of one A4 600 dpi page: the halftone
-// dither, the JBIG encoding, and the whole page (start, dither, data, end) per
-// platform, each on a text-like and a photo-like page.
+// dither (and the plain reference loop it replaces), the JBIG encoding on one
+// thread and through the page encoder's helper threads, and the whole page
+// (start, dither, data, end) per platform, each on a text-like and a photo-like page.
 #include "bench_pages.h"
 
 #include "dither.h"
 #include "image_transfer.h"
+#include "page_encoder.h"
 #include "platform.h"
 #include "prnt.h"
 
@@ -95,6 +97,53 @@ BENCHMARK(BM_Dither)
     ->Args({1, PLATFORM_C, 1})
     ->Args({1, PLATFORM_Z, 1})
     ->Args({1, PLATFORM_M, 1})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_DitherReference(benchmark::State &state)
+{
+    const auto &gray = cached_page(kind_of(state));
+    std::vector<unsigned char> mono(gray.size() / 8);
+    for (auto _ : state) {
+        std::fill(mono.begin(), mono.end(), 0);
+        varkon::halftone_dither_reference(gray.data(), varkon::bench::kA4Width, varkon::bench::kA4Height,
+                                          mono.data(), varkon::bench::kA4Width, 0, 0, PLATFORM_Z);
+        benchmark::DoNotOptimize(mono.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * gray.size()));
+    set_labels(state, PLATFORM_Z);
+}
+BENCHMARK(BM_DitherReference)->ArgNames({"photo"})->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// The compressed page as the job loop gets it: every line final at once, bands
+// (Z) or the whole image (C, M) on the given number of encoder threads.
+void BM_PageEncoder(benchmark::State &state)
+{
+    const int platform = static_cast<int>(state.range(1));
+    const unsigned threads = static_cast<unsigned>(state.range(2));
+    std::vector<unsigned char> mono = dithered_page(kind_of(state));
+    GDI_SEND_PAGE_PARAM param;
+    param.whlImgW = varkon::bench::kA4Width;
+    param.whlImgH = varkon::bench::kA4Height;
+    param.rasImgW = platform == PLATFORM_C ? varkon::bench::kA4Width : 0;
+    param.rasImgH = platform == PLATFORM_C ? 768 : 0;
+    param.sendImgBuf = mono.data();
+    varkon::EncoderPool pool(threads);
+    varkon::PageEncoder encoder(pool);
+    std::vector<unsigned char> out;
+    for (auto _ : state) {
+        encoder.begin(param, platform);
+        encoder.all_lines_done();
+        JBIG_BIH bih;
+        benchmark::DoNotOptimize(encoder.finish(bih, out));
+    }
+    state.counters["threads"] = threads;
+    set_labels(state, platform);
+}
+BENCHMARK(BM_PageEncoder)
+    ->ArgNames({"photo", "platform", "threads"})
+    ->ArgsProduct({{0, 1}, {PLATFORM_Z}, {1, 2}})
+    ->Args({1, PLATFORM_C, 2})
+    ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 
 void BM_JbigEncode(benchmark::State &state)
