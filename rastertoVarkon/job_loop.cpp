@@ -1,6 +1,8 @@
-// The job loop: start-up, the page pipeline (raster rows into a gray page,
-// turns, halftone, page data), the end of the job with its replays, and the
-// clean-up that every path goes through.
+// The job loop: start-up, the pages (raster rows halftoned as they are read,
+// or through a whole gray page where a quarter turn needs one, and compressed
+// alongside; with helper threads the next page is read while the one before is
+// still being compressed), the end of the job with its replays, and the clean-up
+// that every path goes through.
 #include "job_loop.h"
 
 #include "cupsdll.h"
@@ -270,6 +272,8 @@ bool start_job(Job &job)
     return true;
 }
 
+// The page's buffers, and whether it needs the whole gray page: a quarter turn
+// does, and lines that do not start on a byte cannot be dithered one by one.
 PageShape page_shape(const Job &job)
 {
     PageShape shape;
