@@ -184,7 +184,17 @@ def long_job(name, build, ras, ppd, pages, options=""):
     print("  %-44s page 2 %6.1f, pages 2-%d: median %6.1f min %6.1f max %6.1f, last 10 %6.1f ms; "
           "peak RSS %5.1f MB" % (name, per_page[1], pages, statistics.median(later), min(later), max(later),
                                  statistics.median(per_page[-10:]), rss))
-    return rss
+    return LongJob(later, rss)
+
+
+class LongJob:
+    def __init__(self, per_page, rss):
+        self.ms = per_page  # pages 2 to the last
+        self.rss = rss
+
+    def median(self):
+        return statistics.median(self.ms)
+
 
 
 def main():
@@ -251,6 +261,8 @@ def main():
                                       env={"PPD": ppd["Z"]})
                 cs["floor"] = Contestant("in-process floor, one core (Z bands)",
                                          one_core + [floor, ras, ppd["Z"], "1"], inner_time=True)
+                cs["floorproc"] = Contestant("floor as a whole process, one core",
+                                             one_core + [floor, ras, ppd["Z"], "1"])
             if foo2zjs:
                 cs["foo"] = Contestant("foo2zjs (PBM in)", [foo2zjs, "-r600x600", "-g%dx%d" % (w, h), "-p9"],
                                        stdin_path=pbm)
@@ -283,6 +295,7 @@ def main():
             cs = results[kind]
             if "Z1" in cs:
                 ratio_line("platform Z on one core / floor, %s page" % kind, cs["Z1"], cs["floor"], 1.15)
+                ratio_line("  the same / floor as a whole process", cs["Z1"], cs["floorproc"])
         for kind in ("text", "photo"):
             cs = results[kind + "1200"]
             if "foo" in cs:
@@ -291,16 +304,29 @@ def main():
         print()
         print("Long jobs: one page repeated through a pipe from varkon-bench-raster; time per page from one "
               "PAGE: line to the next")
-        rss600 = []
+        jobs = {}
         duplex_ppd = os.path.join(ppds, PPD_Z_DUPLEX)
-        for name, kind, p_ppd, opts in (("Z, text", "text", ppd["Z"], ""), ("Z, photo", "photo", ppd["Z"], ""),
-                                        ("C, text", "text", ppd["C"], ""), ("C, photo", "photo", ppd["C"], ""),
-                                        ("M, text", "text", ppd["M"], ""),
-                                        ("Z, text, long-edge duplex", "text", duplex_ppd, "Duplex=DuplexNoTumble")):
-            rss600.append(long_job("%s, %d pages" % (name, args.long_pages), build, pages[kind][0], p_ppd,
-                                   args.long_pages, opts))
+        for key, name, kind, p_ppd, opts in (
+                ("Z text", "Z, text", "text", ppd["Z"], ""), ("Z photo", "Z, photo", "photo", ppd["Z"], ""),
+                ("C text", "C, text", "text", ppd["C"], ""), ("C photo", "C, photo", "photo", ppd["C"], ""),
+                ("M text", "M, text", "text", ppd["M"], ""), ("M photo", "M, photo", "photo", ppd["M"], ""),
+                ("Z duplex", "Z, text, long-edge duplex", "text", duplex_ppd, "Duplex=DuplexNoTumble")):
+            jobs[key] = long_job("%s, %d pages" % (name, args.long_pages), build, pages[kind][0], p_ppd,
+                                 args.long_pages, opts)
+        rss600 = [job.rss for job in jobs.values()]
         rss1200 = long_job("C, text, 1200 dpi, %d pages" % args.long_pages_1200, build, pages["text"][1],
-                           ppd["C"], args.long_pages_1200, "DPI1200=True")
+                           ppd["C"], args.long_pages_1200, "DPI1200=True").rss
+        print()
+        print("Ratios of the long jobs, time per page (medians of pages 2 to the last; minima in brackets):")
+        for kind in ("text", "photo"):
+            for p in ("C", "M"):
+                ratio_line("platform %s / platform Z, %s pages" % (p, kind), jobs["%s %s" % (p, kind)],
+                           jobs["Z " + kind], 1.2)
+        for key, job in jobs.items():
+            tenth = max(1, len(job.ms) // 10)
+            early = LongJob(job.ms[:tenth], 0)
+            late = LongJob(job.ms[-tenth:], 0)
+            ratio_line("%s: last %d pages / pages 2-%d" % (key, tenth, tenth + 1), late, early)
         print("  peak RSS, 600 dpi: %.1f MB (goal <= 60), 1200 dpi: %.1f MB (goal <= 200)" % (max(rss600), rss1200))
         print()
         print("Load average at the end: %s" % load_text())
