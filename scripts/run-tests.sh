@@ -5,18 +5,28 @@
 # and every fuzzing harness for a bounded time (VARKON_FUZZ_SECONDS, default 60).
 set -eu
 cd "$(dirname "$0")/.."
+started=$(date +%s)
+stage() { echo "== stage: $1 (at $(($(date +%s) - started)) s)"; }
+stage "dependencies"
 scripts/install-deps.sh
 jobs=$(nproc)
 
+stage "build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKON_WERROR=ON
 cmake --build build -j "$jobs"
+stage "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
+stage "sanitizer build and unit tests"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARKON_WERROR=ON -DVARKON_SANITIZE=ON -DVARKON_BUILD_BENCH=OFF
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -L unit
 
+stage "threads under ThreadSanitizer"
 scripts/thread-check.sh build-tsan
+stage "jobs under valgrind"
 scripts/valgrind-jobs.sh build
+stage "fuzzing"
 scripts/fuzz.sh "${VARKON_FUZZ_SECONDS:-60}"
+stage "done"
