@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -41,11 +42,30 @@ bool names_current_version(const std::string &line)
     return std::strtod(version.c_str(), nullptr) >= kFirstCurrentQpdf;
 }
 
+// The job's own two-sided choice, when it names one without the words above:
+// CUPS sends "Duplex=None" or "Duplex=DuplexTumble" (and "sides=...") for a
+// one-sided or short-edge job, never "noDuplex". Without this, a queue whose
+// default is long edge would turn the even pages of those jobs upside down.
+std::optional<bool> explicit_long_edge(const char *options)
+{
+    cups_option_t *parsed = nullptr;
+    const int count = cupsParseOptions(options, 0, &parsed);
+    std::optional<bool> choice;
+    if (const char *duplex = cupsGetOption("Duplex", count, parsed))
+        choice = strcasecmp(duplex, "DuplexNoTumble") == 0;
+    else if (const char *sides = cupsGetOption("sides", count, parsed))
+        choice = strcasecmp(sides, "two-sided-long-edge") == 0;
+    cupsFreeOptions(count, parsed);
+    return choice;
+}
+
 bool long_edge_duplex(const char *options)
 {
     const std::string_view text = options != nullptr ? options : "";
     if (varkon::contains(text, "noDuplex") || varkon::contains(text, "DuplexNoTumble"))
         return varkon::contains(text, "DuplexNoTumble");
+    if (const std::optional<bool> choice = explicit_long_edge(options))
+        return *choice;
     const varkon::PpdFile ppd = varkon::open_job_ppd();
     const ppd_option_t *duplex = ppd ? ppdFindOption(ppd.get(), "Duplex") : nullptr;
     return duplex != nullptr && strcasecmp(duplex->defchoice, "DuplexNoTumble") == 0;

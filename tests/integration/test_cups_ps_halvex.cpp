@@ -95,6 +95,19 @@ TEST_F(CupsHalvex, OneSidedAndShortEdgeJobsKeepEveryPageUpright)
     EXPECT_EQ(count_of(short_edge.data, "<</Duplex true/Tumble true>>setpagedevice"), 1);
 }
 
+// A queue whose default is long edge: the job's own choice still decides.
+TEST_F(CupsHalvex, AJobsOwnChoiceWinsOverALongEdgeQueueDefault)
+{
+    ASSERT_EQ(cupsd_->add_queue("halvex-long", varkontest_uri(out_->path() + "/"), varkon_ppd_name(kModel)).exit_code, 0);
+    ASSERT_EQ(cupsd_->run({"lpadmin", "-p", "halvex-long", "-o", "Duplex=DuplexNoTumble"}).exit_code, 0);
+
+    EXPECT_EQ(converted_pages(print("halvex-long", *five_pages_)), (std::vector<PageWay>{U, T, U, T, U}));
+    EXPECT_EQ(converted_pages(print("halvex-long", *five_pages_, {"-o", "sides=one-sided"})),
+              (std::vector<PageWay>{U, U, U, U, U}));
+    EXPECT_EQ(converted_pages(print("halvex-long", *five_pages_, {"-o", "sides=two-sided-short-edge"})),
+              (std::vector<PageWay>{U, U, U, U, U}));
+}
+
 // The filter converts a single copy, so pdftopdf makes them all and the
 // PostScript asks the printer for none.
 TEST_F(CupsHalvex, CopiesAreMadeBeforeTheFilter)

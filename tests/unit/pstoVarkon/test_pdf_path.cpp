@@ -164,8 +164,14 @@ TEST_F(PdfPath, DuplexChoiceComesFromOptionsBeforeThePpdDefault)
     const std::string pdf = make_pdf(dir_, "four", 4);
     const std::pair<const char *, std::vector<int>> cases[] = {
         {"Duplex=None noDuplex", {0, 0, 0, 0}},
-        {"Duplex=DuplexTumble", {0, 180, 0, 180}}, // names neither choice: the PPD default decides
         {"Duplex=DuplexNoTumble", {0, 180, 0, 180}},
+        // What CUPS sends for one-sided and short-edge jobs: the job's choice, not the
+        // queue's long-edge default, decides.
+        {"sides=one-sided Duplex=None", {0, 0, 0, 0}},
+        {"sides=two-sided-short-edge Duplex=DuplexTumble", {0, 0, 0, 0}},
+        {"sides=two-sided-short-edge", {0, 0, 0, 0}},
+        {"sides=two-sided-long-edge", {0, 180, 0, 180}},
+        {"media=A4", {0, 180, 0, 180}}, // no two-sided choice at all: the PPD default decides
     };
     for (const auto &[options, rotations] : cases) {
         Job job(options, working_copy(pdf));
@@ -174,7 +180,7 @@ TEST_F(PdfPath, DuplexChoiceComesFromOptionsBeforeThePpdDefault)
         unlink(job.path);
     }
     setenv("PPD", write_ppd(dir_, "simplex", "Halvex 40 Series PS", duplex_option("None")).c_str(), 1);
-    Job job("Duplex=DuplexTumble", working_copy(pdf));
+    Job job("media=A4", working_copy(pdf));
     const std::string before = job.path;
     CreatRotateDuplex(job.argv.data(), job.path);
     EXPECT_EQ(before, job.path);
