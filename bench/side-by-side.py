@@ -113,11 +113,12 @@ def side_by_side(contestants, runs):
             c.measure()
 
 
-def print_table(title, contestants, reference=None):
+def print_table(title, contestants, rss=True):
     print()
-    print("%-46s %8s %8s %8s %10s" % (title, "min ms", "median", "max", "peak RSS"))
+    print("%-46s %8s %8s %8s %10s" % (title, "min ms", "median", "max", "peak RSS" if rss else ""))
     for c in contestants:
-        print("  %-44s %8.1f %8.1f %8.1f %7.1f MB" % (c.name, min(c.ms), c.median(), max(c.ms), max(c.rss)))
+        print("  %-44s %8.1f %8.1f %8.1f %s" % (c.name, min(c.ms), c.median(), max(c.ms),
+                                                "%7.1f MB" % max(c.rss) if rss else ""))
 
 
 def ratio_line(text, numerator, denominator, goal=None):
@@ -201,13 +202,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(HERE, "..", "build"), help="build directory")
     parser.add_argument("--runs", type=int, default=15, help="rounds of the one-page comparison")
+    parser.add_argument("--multi-pages", type=int, default=20, help="pages of the multi-page comparison")
     parser.add_argument("--long-pages", type=int, default=200, help="pages of the long 600 dpi jobs")
     parser.add_argument("--long-pages-1200", type=int, default=20, help="pages of the long 1200 dpi job")
     parser.add_argument("--quick", action="store_true", help="few runs and short jobs, to try the script")
     parser.add_argument("--no-install", action="store_true", help="do not install foo2zjs when it is missing")
     args = parser.parse_args()
     if args.quick:
-        args.runs, args.long_pages, args.long_pages_1200 = 3, 12, 3
+        args.runs, args.multi_pages, args.long_pages, args.long_pages_1200 = 3, 4, 12, 3
 
     build = os.path.abspath(args.build)
     global RSS_TOOL
@@ -302,6 +304,28 @@ def main():
                 ratio_line("platform C / foo2zjs, 1200 dpi %s page" % kind, cs["C"], cs["foo"])
 
         print()
+        multi = {}
+        repeater = os.path.join(build, "bench", "varkon-bench-raster")
+        for kind in ("text", "photo"):
+            for p in ("Z", "C", "M"):
+                pipeline = "'%s' --repeat '%s' %d - | '%s' 1 bench multi 1 ''" % (repeater, pages[kind][0],
+                                                                                 args.multi_pages, filt)
+                multi[p + " " + kind] = Contestant("platform %s, %d %s pages" % (p, args.multi_pages, kind),
+                                                   ["/bin/sh", "-c", pipeline], env={"PPD": ppd[p]})
+        side_by_side(list(multi.values()), max(3, args.runs // 3))
+        for c in multi.values():
+            c.ms = [ms / args.multi_pages for ms in c.ms]
+        print("Multi-page jobs side by side (one page repeated through a pipe; the pipe's writer shares "
+              "the machine), ms per page:")
+        print_table("", list(multi.values()), rss=False)
+        print()
+        print("Ratios of medians (of minima in brackets), multi-page jobs:")
+        for kind in ("text", "photo"):
+            for p in ("C", "M"):
+                ratio_line("platform %s / platform Z, %s pages" % (p, kind), multi["%s %s" % (p, kind)],
+                           multi["Z " + kind], 1.2)
+
+        print()
         print("Long jobs: one page repeated through a pipe from varkon-bench-raster; time per page from one "
               "PAGE: line to the next")
         jobs = {}
@@ -317,11 +341,8 @@ def main():
         rss1200 = long_job("C, text, 1200 dpi, %d pages" % args.long_pages_1200, build, pages["text"][1],
                            ppd["C"], args.long_pages_1200, "DPI1200=True").rss
         print()
-        print("Ratios of the long jobs, time per page (medians of pages 2 to the last; minima in brackets):")
-        for kind in ("text", "photo"):
-            for p in ("C", "M"):
-                ratio_line("platform %s / platform Z, %s pages" % (p, kind), jobs["%s %s" % (p, kind)],
-                           jobs["Z " + kind], 1.2)
+        print("Flatness of the long jobs: time per page of the last tenth against pages 2 on "
+              "(medians; minima in brackets):")
         for key, job in jobs.items():
             tenth = max(1, len(job.ms) // 10)
             early = LongJob(job.ms[:tenth], 0)
