@@ -18,6 +18,7 @@ decltype(&cupsRasterReadPixels) pfcupsRasterReadPixels = &cupsRasterReadPixels;
 decltype(&cupsRasterClose) pfcupsRasterClose = &cupsRasterClose;
 decltype(&cupsRasterReadHeader2) pfcupsRasterReadHeader2 = &cupsRasterReadHeader2;
 decltype(&cupsRasterOpen) pfcupsRasterOpen = &cupsRasterOpen;
+decltype(&cupsRasterOpenIO) pfcupsRasterOpenIO = &cupsRasterOpenIO;
 
 namespace {
 
@@ -58,6 +59,7 @@ void bind_cupsimage_functions(void *scope)
     resolve(scope, "cupsRasterClose", pfcupsRasterClose, &cupsRasterClose);
     resolve(scope, "cupsRasterReadHeader2", pfcupsRasterReadHeader2, &cupsRasterReadHeader2);
     resolve(scope, "cupsRasterOpen", pfcupsRasterOpen, &cupsRasterOpen);
+    resolve(scope, "cupsRasterOpenIO", pfcupsRasterOpenIO, &cupsRasterOpenIO);
 }
 
 } // namespace

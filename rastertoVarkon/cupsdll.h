@@ -24,6 +24,8 @@ extern decltype(&cupsRasterReadPixels) pfcupsRasterReadPixels;
 extern decltype(&cupsRasterClose) pfcupsRasterClose;
 extern decltype(&cupsRasterReadHeader2) pfcupsRasterReadHeader2;
 extern decltype(&cupsRasterOpen) pfcupsRasterOpen;
+// The job loop reads the raster through its own callback (raster_input.h).
+extern decltype(&cupsRasterOpenIO) pfcupsRasterOpenIO;
 
 // Binds the PPD and option functions. 1 when "/usr/lib/libcups.so" was loaded,
 // 0 when the linked functions are used. Safe to call again: the earlier handle

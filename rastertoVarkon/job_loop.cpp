@@ -18,6 +18,7 @@
 #include "paper_tables.h"
 #include "platform.h"
 #include "prnt.h"
+#include "raster_input.h"
 #include "spool.h"
 
 #include <fcntl.h>
@@ -42,7 +43,6 @@ namespace varkon {
 namespace {
 
 constexpr int kKeepAliveSeconds = 10;
-constexpr int kManualDuplexWaitSeconds = 10;
 
 struct PpdCloser {
     void operator()(ppd_file_t *ppd) const { pfppdClose(ppd); }
@@ -94,9 +94,15 @@ struct PageStart {
 };
 
 struct Job {
+    Job(int count, char **args, const JobRun &how)
+        : argc(count), argv(args), run(how), pool(how.encoderThreads != 0 ? how.encoderThreads : encoder_thread_count())
+    {
+    }
     int argc = 0;
     char **argv = nullptr;
+    const JobRun &run;
     int fd = 0;
+    std::unique_ptr<RasterInput> input;
     std::unique_ptr<cups_raster_t, RasterCloser> ras;
     std::unique_ptr<ppd_file_t, PpdCloser> ppd;
     cups_page_header2_t header{};
@@ -121,10 +127,10 @@ struct Job {
     GDI_END_PAGE_PARAM endPageParam;
     GDI_END_DOC_PARAM endDocParam;
     PageGeometry geometry;
-    bool failed = false; // a page was refused or the job could not be set up
+    bool failed = false; // a page was refused or cut short, or the job could not be set up
     // Kept from page to page: pages of one size reuse memory and threads.
     PageBuffers buffers;
-    EncoderPool pool{encoder_thread_count()};
+    EncoderPool pool;
     PageSlot slots[2]{PageSlot(pool), PageSlot(pool)};
     ParkedPage parked;
     std::vector<unsigned char> compressed;
@@ -166,7 +172,7 @@ bool start_up(Job &job, int *status)
         *status = 1;
         return false;
     }
-    if (job.argc == 7) {
+    if (job.argc == 7 && !job.run.rasterInMemory) {
         job.fd = open(job.argv[6], O_RDONLY | O_CLOEXEC);
         if (job.fd < 0) {
             perror("ERROR: Unable to open raster file - ");
@@ -175,11 +181,17 @@ bool start_up(Job &job, int *status)
             return false;
         }
     }
-    job.ras.reset(pfcupsRasterOpen(job.fd, CUPS_RASTER_READ));
+    if (job.run.rasterInMemory)
+        job.input = std::make_unique<RasterInput>(job.run.raster, job.run.rasterSize);
+    else
+        job.input = std::make_unique<RasterInput>(job.fd);
+    job.ras.reset(job.input->open());
     Canceled = 0;
-    install_handler(SIGTERM, CancelJob);
-    // A backend that has gone away must show up as a failed write, not kill us silently.
-    install_handler(SIGPIPE, SIG_IGN);
+    if (job.run.ownSignals) {
+        install_handler(SIGTERM, CancelJob);
+        // A backend that has gone away must show up as a failed write, not kill us silently.
+        install_handler(SIGPIPE, SIG_IGN);
+    }
     const char *ppdPath = std::getenv("PPD");
     if (ppdPath != nullptr)
         job.ppd.reset(pfppdOpenFile(ppdPath));
@@ -252,7 +264,17 @@ Next refuse_page(Job &job, const char *problem)
 bool start_job(Job &job)
 {
     job.iCopies = job.header.NumCopies;
-    if (job.platform == PLATFORM_C || job.platform == PLATFORM_Z) {
+    // The spool files come first: a job that could not keep its copies or back
+    // sides sends nothing rather than a job start that no job end follows.
+    const bool collate = feature(job, COLLATE) == 1 && job.header.NumCopies > 1;
+    const bool manual = feature(job, MANUALDUPLEX) == 1;
+    JobSpoolFiles spools;
+    if (create_job_spool_files(collate, manual, job.collateTmpFile, job.manualOddTmpFile, job.manualEvenTmpFile,
+                               &spools) == 0) {
+        job.failed = true;
+        return false;
+    }
+    if (job.run.ownSignals && (job.platform == PLATFORM_C || job.platform == PLATFORM_Z)) {
         install_handler(SIGALRM, SendDummyCommand);
         set_keep_alive_timer(kKeepAliveSeconds);
     }
@@ -262,13 +284,8 @@ bool start_job(Job &job)
     if (Prnt_StartDoc(&job.startDocParam, job.platform) == 0)
         report("main() :: Start doc Fail ! \n");
     g_ismiddlepage = 0;
-    const bool collate = feature(job, COLLATE) == 1 && job.header.NumCopies > 1;
-    const bool manual = feature(job, MANUALDUPLEX) == 1;
-    if (open_job_spool_files(collate, manual, job.collateTmpFile, job.manualOddTmpFile, job.manualEvenTmpFile) ==
-        0) {
-        job.failed = true;
-        return false;
-    }
+    // The job start is not replayed with the copies.
+    use_job_spool_files(spools);
     return true;
 }
 
@@ -314,8 +331,15 @@ uint32_t read_rows(Job &job, const PageShape &shape, TakeRow take)
             std::fprintf(stderr, "INFO: Printing page %d, %d%% complete...\n", g_page,
                          static_cast<int>(uint64_t(y) * 100 / h.cupsHeight));
         if (pfcupsRasterReadPixels(job.ras.get(), line, bpl) == 0) {
-            if (Canceled == 0)
+            if (Canceled == 0) {
+                // The page still goes out whole, white below; the job must not pass as printed.
+                std::fprintf(stderr,
+                             "ERROR: The raster data of page %d end after %u of its %u lines; the rest of the page "
+                             "is left blank.\n",
+                             g_page, y, h.cupsHeight);
+                job.failed = true;
                 break;
+            }
             // The line of a job cancelled during the read is white, all of it.
             std::memset(line, 255, std::max(bpl, shape.W));
         }
@@ -499,7 +523,7 @@ Next print_page(Job &job)
         return refuse_page(job, "ERROR: The printer's PPD names no Varkon printer platform; nothing can be printed.\n");
     const char *problem = nullptr;
     if (compute_page_geometry(&job.header, job.paperSizeArray, job.options.num_option, job.options.options,
-                              job.prntFuncInfo, job.platform, &job.geometry, &problem) == 0)
+                              job.prntFuncInfo, job.platform, &job.geometry, &problem, job.run.limits) == 0)
         return refuse_page(job, problem);
     std::fprintf(stderr, "PAGE: %d %d\n", g_page, static_cast<int>(job.header.NumCopies));
     if (g_page == 1 && !start_job(job))
@@ -526,16 +550,24 @@ Next page_loop(Job &job)
         // libcups clears the header it fails to read; the blank page and the
         // manual-duplex replay still need the last page's.
         cups_page_header2_t nextHeader;
+        job.input->header_read_starts();
         if (pfcupsRasterReadHeader2(job.ras.get(), &nextHeader) == 0) {
             std::fputs("DEBUG: cupsRasterReadHeader2 return failure/end-of-file.\n", stderr);
+            if (g_page > 0 && !job.input->ended_between_pages()) {
+                std::fputs("ERROR: The raster data end inside a page header or with data that are no page; "
+                           "a page may be missing.\n",
+                           stderr);
+                job.failed = true;
+            }
             break;
         }
+        normalise_copies(&nextHeader);
         job.header = nextHeader;
         std::fputs("DEBUG: cupsRasterReadHeader2 return OK.\n", stderr);
         log_page_header2(&job.header);
         if (Canceled != 0)
             break;
-        if (const char *problem = raster_header_problem(job.header)) {
+        if (const char *problem = raster_header_problem(job.header, job.run.limits)) {
             std::fputs(problem, stderr);
             job.failed = true;
             break;
@@ -587,16 +619,17 @@ void end_job(Job &job)
 }
 
 // The manual-duplex wait, cut short by a cancellation.
-void wait_for_manual_duplex()
+void wait_for_manual_duplex(int seconds)
 {
-    timespec remaining{kManualDuplexWaitSeconds, 0};
+    timespec remaining{seconds, 0};
     while (Canceled == 0 && nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
 }
 
 int clean_up(Job &job)
 {
-    set_keep_alive_timer(0);
+    if (job.run.ownSignals)
+        set_keep_alive_timer(0);
     job.ppd.reset();
     job.ras.reset();
     if (job.fd > 0)
@@ -604,7 +637,7 @@ int clean_up(Job &job)
     close_spool_files();
     release_cups_libraries();
     if (feature(job, MANUALDUPLEX) == 1)
-        wait_for_manual_duplex();
+        wait_for_manual_duplex(job.run.manualDuplexWaitSeconds);
     g_ismiddlepage = 0;
     if (printer_stream_failed()) {
         std::fprintf(stderr, "ERROR: The printer data could not be sent: %s\n",
@@ -621,13 +654,28 @@ int clean_up(Job &job)
     return 1;
 }
 
+// The process state as at program start, for a process that runs more than one job.
+void reset_process_state()
+{
+    g_page = 0;
+    Canceled = 0;
+    gPPDFile[0] = '\0';
+    prntLastError[0] = '\0';
+    gSendDataToDevice = 1;
+    g_ismiddlepage = 1;
+    gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
+    gCacheSize.clear();
+    gImageCoverage = 0;
+    gImageChecksum = 0;
+    reset_sink_failures();
+}
+
 } // namespace
 
-int run_job(int argc, char *argv[])
+int run_job(int argc, char *argv[], const JobRun &run)
 {
-    Job job;
-    job.argc = argc;
-    job.argv = argv;
+    reset_process_state();
+    Job job(argc, argv, run);
     InitCUPSIMAGEDLL();
     InitCUPSDLL();
     std::setbuf(stderr, nullptr);

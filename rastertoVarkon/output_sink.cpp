@@ -25,6 +25,8 @@ namespace {
 bool g_stream_failed = false;
 bool g_spool_failed = false;
 int g_stream_errno = 0;
+varkon::PrinterStreamWriter g_writer = nullptr;
+void *g_writer_context = nullptr;
 
 // Writes all `count` bytes, resuming after partial writes and interrupted
 // calls. Returns the bytes written, and sets errno when that is short.
@@ -74,7 +76,8 @@ int SendDataToFile(const unsigned char *pData, size_t count, int bCache)
     }
     size_t result = 0;
     if (gSendDataToDevice == 1) {
-        const size_t written = write_all(1, pData, count);
+        const size_t written =
+            g_writer != nullptr ? g_writer(pData, count, g_writer_context) : write_all(1, pData, count);
         if (written != count && !g_stream_failed) {
             g_stream_failed = true;
             g_stream_errno = errno;
@@ -129,6 +132,12 @@ void reset_sink_failures()
     g_stream_failed = false;
     g_spool_failed = false;
     g_stream_errno = 0;
+}
+
+void redirect_printer_stream(PrinterStreamWriter writer, void *context)
+{
+    g_writer = writer;
+    g_writer_context = context;
 }
 
 } // namespace varkon

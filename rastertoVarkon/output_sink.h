@@ -45,4 +45,11 @@ int printer_stream_errno(); // errno of the first short write to standard output
 bool spool_write_failed();
 void reset_sink_failures(); // for tests that run several jobs in one process
 
+// Takes the printer stream in place of descriptor 1, for jobs run inside a test
+// or fuzzing process. Returns the bytes it accepted; fewer count as a failed
+// write, with errno as the writer leaves it.
+using PrinterStreamWriter = size_t (*)(const unsigned char *data, size_t count, void *context);
+// nullptr sends the printer stream to descriptor 1 again.
+void redirect_printer_stream(PrinterStreamWriter writer, void *context);
+
 } // namespace varkon

@@ -80,6 +80,8 @@ bool physical_size_fits(const cups_page_header2_t &header)
     return true;
 }
 
+bool is_gray(unsigned colorSpace) { return colorSpace == CUPS_CSPACE_W || colorSpace == CUPS_CSPACE_SW; }
+
 uint16_t physical_pixels(unsigned points, unsigned dpi)
 {
     return static_cast<uint16_t>(static_cast<float>(points) / 72.0f * static_cast<float>(dpi));
@@ -92,22 +94,32 @@ uint8_t density_level(const PRINT_FUNC_INFO *features)
 
 } // namespace
 
-const char *raster_header_problem(const cups_page_header2_t &h)
+const char *raster_header_problem(const cups_page_header2_t &h, const PageLimits &limits)
 {
-    if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8)
+    // Other colour spaces of one channel (K above all) have 0 as white: printed
+    // as gray they come out as a negative.
+    if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8 || !is_gray(h.cupsColorSpace))
         return "ERROR: The page is not 8-bit grayscale raster and cannot be printed.\n";
     if (h.cupsBytesPerLine == 0 || h.cupsHeight == 0)
         return "ERROR: The page has no raster lines and cannot be printed.\n";
     if (h.cupsBytesPerLine < h.cupsWidth)
         return "ERROR: The raster lines are shorter than the page width; the page cannot be printed.\n";
-    if (h.cupsBytesPerLine > kMaxRasterLineBytes || h.cupsHeight > kMaxRasterLines)
+    if (h.cupsBytesPerLine > limits.maxRasterLineBytes || h.cupsHeight > limits.maxRasterLines)
         return "ERROR: The raster page is too large to be printed.\n";
+    if (h.NumCopies > kMaxCopies)
+        return "ERROR: The page asks for more than 65535 copies and cannot be printed.\n";
     return nullptr;
+}
+
+void normalise_copies(cups_page_header2_t *header)
+{
+    if (header->NumCopies == 0)
+        header->NumCopies = 1;
 }
 
 int compute_page_geometry(cups_page_header2_t *header, const PAPER_SIZE_INFO *paperSizeArray, int num_option,
                           cups_option_t *options, PRINT_FUNC_INFO *features, int platform, PageGeometry *g,
-                          const char **problem)
+                          const char **problem, const PageLimits &limits)
 {
     *g = PageGeometry{};
     if (paperSizeArray != nullptr && header->PageSize[0] > 612 && header->PageSize[1] > 1008)
@@ -129,9 +141,14 @@ int compute_page_geometry(cups_page_header2_t *header, const PAPER_SIZE_INFO *pa
             return 0;
         }
     }
+    // A resolution of 0 would announce a physical page of no size.
+    if (header->HWResolution[0] == 0 || header->HWResolution[1] == 0) {
+        *problem = "ERROR: The page has no resolution and cannot be printed.\n";
+        return 0;
+    }
     apply_resolution(*header, platform, g);
-    if (g->W > kMaxDeviceWidth || g->H > kMaxDeviceHeight || uint64_t(g->W) * g->H > kMaxDevicePixels ||
-        !physical_size_fits(*header)) {
+    if (g->W > limits.maxDeviceWidth || g->H > limits.maxDeviceHeight ||
+        uint64_t(g->W) * g->H > limits.maxDevicePixels || !physical_size_fits(*header)) {
         *problem = "ERROR: The page size is too large for the printer and the page cannot be printed.\n";
         return 0;
     }

@@ -19,10 +19,24 @@ namespace varkon {
 // The largest real page, Legal at 1200 x 1200 dpi on platform C, is 9856 x
 // 16328 device pixels (161 MB of gray) with lines of 10200 bytes.
 constexpr uint32_t kMaxDeviceWidth = 16384;  // device pixels per line; twice that still fits 16 bits
-constexpr uint32_t kMaxDeviceHeight = 32768; // device lines
+constexpr uint32_t kMaxDeviceHeight = 32768; // device lines; fits the 16-bit image height
 constexpr uint64_t kMaxDevicePixels = uint64_t(1) << 28; // 256 MB gray page
 constexpr uint32_t kMaxRasterLineBytes = 65536;
 constexpr uint32_t kMaxRasterLines = 131072;
+// Copies per page: the page start carries them in 16 bits.
+constexpr uint32_t kMaxCopies = 65535;
+static_assert(2 * kMaxDeviceWidth <= 65536 && kMaxDeviceHeight <= 65535,
+              "two-bit lines and the page height must fit the 16-bit image fields");
+
+// The caps as one record: the filter always uses these values; a harness that
+// runs many jobs in one process may lower them to keep each job small.
+struct PageLimits {
+    uint32_t maxDeviceWidth = kMaxDeviceWidth;
+    uint32_t maxDeviceHeight = kMaxDeviceHeight;
+    uint64_t maxDevicePixels = kMaxDevicePixels;
+    uint32_t maxRasterLineBytes = kMaxRasterLineBytes;
+    uint32_t maxRasterLines = kMaxRasterLines;
+};
 
 // The device image of one page and what the printer is told about it.
 struct PageGeometry {
@@ -36,17 +50,21 @@ struct PageGeometry {
 };
 
 // Why a raster header cannot be printed, as an "ERROR:" line, or nullptr when
-// it can: 8 bits per colour and per pixel, lines and line count non-zero,
-// cupsBytesPerLine at least cupsWidth, both within the caps above.
-const char *raster_header_problem(const cups_page_header2_t &header);
+// it can: gray (W or SW) with 8 bits per colour and per pixel, lines and line
+// count non-zero, cupsBytesPerLine at least cupsWidth, both within the caps,
+// at most kMaxCopies copies.
+const char *raster_header_problem(const cups_page_header2_t &header, const PageLimits &limits = PageLimits{});
+
+// A header that asks for no copy at all asks for one.
+void normalise_copies(cups_page_header2_t *header);
 
 // Device image size and paper code of a page. An oversize page may first be
 // replaced from the table by the PageSize option; the lookup may set the
 // LONGEDGEFEED feature. Returns 1, or 0 with `problem` set to an "ERROR:" line
-// when the size is zero, not a number or beyond the caps.
+// when the size or resolution is zero, not a number or beyond the caps.
 int compute_page_geometry(cups_page_header2_t *header, const PAPER_SIZE_INFO *paperSizeArray, int num_option,
                           cups_option_t *options, PRINT_FUNC_INFO *features, int platform, PageGeometry *geometry,
-                          const char **problem);
+                          const char **problem, const PageLimits &limits = PageLimits{});
 
 // Whether the page is A5 fed long edge first: its image is turned by a quarter.
 bool long_edge_a5(const PageGeometry &geometry, const PRINT_FUNC_INFO *features, int platform);

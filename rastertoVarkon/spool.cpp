@@ -130,31 +130,47 @@ int create_spool_file(char *name)
     return fd;
 }
 
-int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName)
+int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName,
+                           JobSpoolFiles *files)
 {
-    gCollateFile = 0;
+    *files = JobSpoolFiles{};
     if (collate && !manualDuplex) {
-        const int fd = create_spool_file(collateName);
-        if (fd < 0) {
+        files->collate = create_spool_file(collateName);
+        if (files->collate < 0) {
+            files->collate = 0;
             std::fputs("ERROR: Unable to create the spool file for collated copies\n", stderr);
             return 0;
         }
-        gCollateFile = fd;
     }
-    gManualDuplexOddFile = 0;
-    gManualDuplexEvenFile = 0;
     if (manualDuplex) {
-        gSendDataToDevice = 0;
-        for (auto [name, slot] : {std::pair{oddName, &gManualDuplexOddFile}, {evenName, &gManualDuplexEvenFile}}) {
+        for (auto [name, slot] : {std::pair{oddName, &files->odd}, {evenName, &files->even}}) {
             const int fd = create_spool_file(name);
             if (fd < 0) {
                 std::fprintf(stderr, "%s file open fail\n", name);
+                close_descriptor(files->odd);
                 return 0;
             }
             *slot = fd;
         }
-        gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
     }
+    return 1;
+}
+
+void use_job_spool_files(const JobSpoolFiles &files)
+{
+    gCollateFile = files.collate;
+    gManualDuplexOddFile = files.odd;
+    gManualDuplexEvenFile = files.even;
+    if (files.odd != 0)
+        gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
+}
+
+int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName)
+{
+    JobSpoolFiles files;
+    if (create_job_spool_files(collate, manualDuplex, collateName, oddName, evenName, &files) == 0)
+        return 0;
+    use_job_spool_files(files);
     return 1;
 }
 

@@ -22,10 +22,24 @@ constexpr int kReplayAttempts = 3;
 // (never 0, which means "none" to the sink) or -1.
 int create_spool_file(char *name);
 
-// Opens what the job needs on its first page: the collation file, and the two
-// manual-duplex files (which also sets gSendDataToDevice for page 1). The
-// collation file is not made for manual duplex, which never replays it.
-// Returns 1, or 0 after writing why.
+// The spool descriptors of one job (0: none), made before its first byte is sent.
+struct JobSpoolFiles {
+    int collate = 0;
+    int odd = 0;
+    int even = 0;
+};
+
+// Creates what the job needs: the collation file, or the two manual-duplex files
+// (the collation file is not made for manual duplex, which never replays it).
+// Returns 1, or 0 after writing why, with whatever was made closed again.
+int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName,
+                           JobSpoolFiles *files);
+
+// Hands the files to the sink from now on; with manual duplex this also sets
+// gSendDataToDevice for page 1.
+void use_job_spool_files(const JobSpoolFiles &files);
+
+// Both steps at once. Returns 1, or 0 after writing why.
 int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName);
 
 // Sends the collation spool `copies` - 1 more times, then closes it. 1 when
