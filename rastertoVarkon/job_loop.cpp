@@ -62,6 +62,8 @@ struct ParsedOptions {
         options = nullptr;
         num_option = pfcupsParseOptions(text, 0, &options);
     }
+    // Adds the options of `text` to those already parsed.
+    void add(const char *text) { num_option = pfcupsParseOptions(text, num_option, &options); }
 };
 
 enum class Next { Page, EndJob, CleanUp };
@@ -212,9 +214,13 @@ void parse_job_options(Job &job)
 {
     const char *argv5 = job.argv[5];
     if (job.platform == PLATFORM_Z) {
-        std::snprintf(job.parameters, sizeof job.parameters, "%s", argv5);
+        // The completions are parsed after the job's own text rather than behind a
+        // copy of it: a text longer than the buffer would lose its last options,
+        // or have one cut into another. They only name options the text does not.
+        job.parameters[0] = '\0';
         checkOptionKey(job.parameters, argv5, job.ppd.get());
-        job.options.parse(job.parameters);
+        job.options.parse(argv5);
+        job.options.add(job.parameters);
     } else {
         job.options.parse(argv5);
     }

@@ -44,9 +44,11 @@ bool RasterInput::ended_between_pages() const
 {
     if (Canceled != 0)
         return true;
-    // libcups asks for a whole header when it holds none of one; a shorter request
-    // means part of a header (or other bytes) was already in its buffer.
-    const bool wholeHeaderAsked = syncBytes_ < 4 || !is_cups_raster(sync_) || lastRequest_ >= kCupsRasterHeaderBytes;
+    // With nothing of a header in its buffer, libcups reads a CUPS raster header
+    // straight into place: exactly its size. Holding part of one (or other
+    // bytes), it asks for the rest, or refills its whole buffer when the rest is
+    // small.
+    const bool wholeHeaderAsked = syncBytes_ < 4 || !is_cups_raster(sync_) || lastRequest_ == kCupsRasterHeaderBytes;
     return endReached_ && bytesSinceHeader_ == 0 && wholeHeaderAsked;
 }
 

@@ -147,6 +147,7 @@ int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, c
             const int fd = create_spool_file(name);
             if (fd < 0) {
                 std::fprintf(stderr, "%s file open fail\n", name);
+                std::fputs("ERROR: Unable to create the spool files for manual duplex\n", stderr);
                 close_descriptor(files->odd);
                 return 0;
             }
