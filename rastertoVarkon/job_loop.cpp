@@ -145,6 +145,11 @@ void report(const char *text)
 {
     prepend_last_error(text);
     std::fputs(prntLastError, stderr);
+    // The text is cut at its buffer's end after many failures; the next log
+    // line must still start a line of its own, or CUPS would not read it.
+    const size_t length = std::strlen(prntLastError);
+    if (length > 0 && prntLastError[length - 1] != '\n')
+        std::fputc('\n', stderr);
 }
 
 void install_handler(int sig, void (*handler)(int))
@@ -187,13 +192,15 @@ bool start_up(Job &job, int *status)
         job.input = std::make_unique<RasterInput>(job.run.raster, job.run.rasterSize);
     else
         job.input = std::make_unique<RasterInput>(job.fd);
-    job.ras.reset(job.input->open());
     Canceled = 0;
+    // Before the raster is opened: opening reads its first bytes, and a job
+    // cancelled while they are awaited must end through the job loop.
     if (job.run.ownSignals) {
         install_handler(SIGTERM, CancelJob);
         // A backend that has gone away must show up as a failed write, not kill us silently.
         install_handler(SIGPIPE, SIG_IGN);
     }
+    job.ras.reset(job.input->open());
     const char *ppdPath = std::getenv("PPD");
     if (ppdPath != nullptr)
         job.ppd.reset(pfppdOpenFile(ppdPath));
@@ -393,6 +400,7 @@ void send_parked_page(Job &job)
         report("main() :: Send page Fail!\n");
     if (Prnt_EndPage(&job.endPageParam, job.platform) == 0)
         report("main() :: End page Fail ! \n");
+    mark_spool_page_end();
     g_ismiddlepage = 0;
     g_page = page;
     gSendDataToDevice = sendToDevice;
@@ -594,6 +602,8 @@ void replay_spools(Job &job)
     if (spool_write_failed()) {
         std::fputs("ERROR: A spool file could not be written; copies and back sides are not sent.\n", stderr);
         job.failed = true;
+        // The last page may have gone to the spool only; the job end is the printer's.
+        gSendDataToDevice = 1;
         return;
     }
     if (feature(job, COLLATE) == 1 && job.iCopies > 1 && !manual && gCollateFile != 0)

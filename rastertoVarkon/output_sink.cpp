@@ -25,6 +25,18 @@ namespace {
 bool g_stream_failed = false;
 bool g_spool_failed = false;
 int g_stream_errno = 0;
+// Bytes in the collation and odd-page spools, and where their pages end.
+struct SpoolPages {
+    uint64_t bytes = 0;
+    std::vector<uint64_t> ends;
+    void mark()
+    {
+        if (ends.empty() || ends.back() != bytes)
+            ends.push_back(bytes);
+    }
+};
+SpoolPages g_collate_pages;
+SpoolPages g_odd_pages;
 varkon::PrinterStreamWriter g_writer = nullptr;
 void *g_writer_context = nullptr;
 
@@ -51,12 +63,24 @@ size_t write_all(int fd, const unsigned char *data, size_t count)
 }
 
 // Result of one spool write: the bytes written, as the sink reports them.
+// After a first failure nothing more is spooled: the job end reports it and
+// sends neither copies nor back sides, so later writes would only be lost.
 size_t spool(int fd, const unsigned char *data, size_t count)
 {
+    if (g_spool_failed)
+        return count;
     const size_t written = write_all(fd, data, count);
     if (written != count)
         g_spool_failed = true;
     return written;
+}
+
+// The last destination decides the result, except that a spool that fails
+// under a frame the printer also receives leaves the printer's result: a full
+// spool must not cut a page in the printer stream.
+size_t spool_result(size_t spooled, size_t count, size_t sentResult)
+{
+    return (spooled != count && gSendDataToDevice == 1) ? sentResult : spooled;
 }
 
 void grow_even_index(size_t entry)
@@ -84,15 +108,22 @@ int SendDataToFile(const unsigned char *pData, size_t count, int bCache)
         }
         result = (count > 0 && written == count) ? 1 : 0;
     }
-    if (gCollateFile != 0 && bCache == 1)
-        result = spool(gCollateFile, pData, count);
-    if (gManualDuplexOddFile != 0 && g_page % 2 == 1 && bCache == 1)
-        result = spool(gManualDuplexOddFile, pData, count);
+    if (gCollateFile != 0 && bCache == 1) {
+        const size_t spooled = spool(gCollateFile, pData, count);
+        g_collate_pages.bytes += spooled;
+        result = spool_result(spooled, count, result);
+    }
+    if (gManualDuplexOddFile != 0 && g_page % 2 == 1 && bCache == 1) {
+        const size_t spooled = spool(gManualDuplexOddFile, pData, count);
+        g_odd_pages.bytes += spooled;
+        result = spool_result(spooled, count, result);
+    }
     if (gManualDuplexEvenFile != 0 && g_page % 2 == 0 && g_page > 0 && bCache == 1) {
-        result = spool(gManualDuplexEvenFile, pData, count);
+        const size_t spooled = spool(gManualDuplexEvenFile, pData, count);
         const size_t entry = static_cast<size_t>(g_page / 2 - 1);
         grow_even_index(entry);
-        gCacheSize[entry] += static_cast<int32_t>(result);
+        gCacheSize[entry] += static_cast<int32_t>(spooled);
+        result = spool_result(spooled, count, result);
     }
     g_ismiddlepage = 1;
     return result != 0 ? 1 : 0;
@@ -132,6 +163,22 @@ void reset_sink_failures()
     g_stream_failed = false;
     g_spool_failed = false;
     g_stream_errno = 0;
+}
+
+void mark_spool_page_end()
+{
+    g_collate_pages.mark();
+    g_odd_pages.mark();
+}
+
+const std::vector<uint64_t> &collate_page_ends() { return g_collate_pages.ends; }
+
+const std::vector<uint64_t> &odd_page_ends() { return g_odd_pages.ends; }
+
+void reset_spool_page_ends()
+{
+    g_collate_pages = SpoolPages{};
+    g_odd_pages = SpoolPages{};
 }
 
 void redirect_printer_stream(PrinterStreamWriter writer, void *context)

@@ -45,6 +45,15 @@ int printer_stream_errno(); // errno of the first short write to standard output
 bool spool_write_failed();
 void reset_sink_failures(); // for tests that run several jobs in one process
 
+// Marks the end of a page in the collation and odd-page spools, so that a
+// replay that is cancelled still ends its page. Called after each page end.
+void mark_spool_page_end();
+// The page ends marked in the collation spool and in the odd-page spool, in
+// bytes from the start of the file; cleared when a job's spool files are set up.
+const std::vector<uint64_t> &collate_page_ends();
+const std::vector<uint64_t> &odd_page_ends();
+void reset_spool_page_ends();
+
 // Takes the printer stream in place of descriptor 1, for jobs run inside a test
 // or fuzzing process. Returns the bytes it accepted; fewer count as a failed
 // write, with errno as the writer leaves it.

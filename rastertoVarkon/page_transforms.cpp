@@ -3,6 +3,7 @@
 #include "page_transforms.h"
 
 #include "job_state.h"
+#include "output_sink.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -113,6 +114,7 @@ void InsertBlankPage(cups_page_header2_t header, PGDI_START_PAGE_PARAM pStartPag
     endPage.page = g_page + 1;
     if (!Prnt_EndPage(&endPage, platform))
         report_blank_page_failure("InsertBlankPage() :: End page Fail ! \n");
+    varkon::mark_spool_page_end();
 }
 
 namespace varkon {

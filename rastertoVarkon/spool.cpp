@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -51,22 +52,31 @@ bool read_spool(int fd, unsigned char *data, size_t length, off_t offset)
     return true;
 }
 
-// Sends a whole spool file from its start in blocks of `block` bytes.
-bool replay_file(int fd, size_t block)
+// Sends a whole spool file from its start in blocks of `block` bytes. Once the
+// job is cancelled, only the rest of the page under way follows: the job end
+// comes after a whole page, never inside one.
+bool replay_file(int fd, size_t block, const std::vector<uint64_t> &pageEnds)
 {
     std::vector<unsigned char> buffer(block);
-    off_t offset = 0;
-    while (Canceled == 0) {
-        const ssize_t n = pread(fd, buffer.data(), block, offset);
+    uint64_t offset = 0;
+    for (;;) {
+        uint64_t limit = UINT64_MAX;
+        if (Canceled != 0) {
+            const auto next = std::lower_bound(pageEnds.begin(), pageEnds.end(), offset);
+            if (offset == 0 || next == pageEnds.end() || *next == offset)
+                return true;
+            limit = *next;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(block, limit - offset));
+        const ssize_t n = pread(fd, buffer.data(), want, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return n == 0;
         if (!send_replay_block(buffer.data(), static_cast<size_t>(n)))
             return false;
-        offset += n;
+        offset += static_cast<uint64_t>(n);
     }
-    return true;
 }
 
 int32_t even_page_length(size_t entry) { return entry < gCacheSize.size() ? gCacheSize[entry] : 0; }
@@ -159,6 +169,7 @@ int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, c
 
 void use_job_spool_files(const JobSpoolFiles &files)
 {
+    reset_spool_page_ends();
     gCollateFile = files.collate;
     gManualDuplexOddFile = files.odd;
     gManualDuplexEvenFile = files.even;
@@ -179,7 +190,7 @@ int replay_collation(unsigned copies)
 {
     bool ok = true;
     for (unsigned copy = 1; copy < copies && Canceled == 0 && ok; ++copy)
-        ok = replay_file(gCollateFile, kCollateReplayBlock);
+        ok = replay_file(gCollateFile, kCollateReplayBlock, collate_page_ends());
     close_descriptor(gCollateFile);
     return ok ? 1 : 0;
 }
@@ -193,7 +204,7 @@ int finish_manual_duplex(const ManualDuplexEnd &job)
     if (job.collate) {
         passes = job.copies;
         for (unsigned copy = 1; copy < job.copies && Canceled == 0 && ok; ++copy)
-            ok = replay_file(gManualDuplexOddFile, kOddReplayBlock);
+            ok = replay_file(gManualDuplexOddFile, kOddReplayBlock, odd_page_ends());
     }
     close_descriptor(gManualDuplexOddFile);
     // The printer waits for this command before it takes the turned stack.

@@ -42,9 +42,9 @@ void use_job_spool_files(const JobSpoolFiles &files);
 // Both steps at once. Returns 1, or 0 after writing why.
 int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName);
 
-// Sends the collation spool `copies` - 1 more times, then closes it. 1 when
-// every block was accepted (or the job was cancelled), 0 when the printer
-// stream failed.
+// Sends the collation spool `copies` - 1 more times, then closes it. A
+// cancellation ends the replay at the next page end. 1 when every block was
+// accepted (or the job was cancelled), 0 when the printer stream failed.
 int replay_collation(unsigned copies);
 
 // The end of a manual-duplex job: message to the user, remaining odd passes,

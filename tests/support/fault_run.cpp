@@ -210,6 +210,7 @@ FaultResult run_with_faults(const FaultRun &run)
     if (full >= 0)
         close(full);
     fcntl(p.in[1], F_SETFL, O_NONBLOCK);
+    fcntl(p.in[1], F_SETPIPE_SZ, 1 << 20); // large rasters go in fewer rounds
 
     std::size_t fed = 0;
     if (run.stdin_data.empty() && !run.hold_stdin_open)
@@ -226,8 +227,12 @@ FaultResult run_with_faults(const FaultRun &run)
             if (fed == run.stdin_data.size() && !run.hold_stdin_open)
                 close_fd(p.in[1]);
         }
-        pollfd fds[2] = {{out_open ? p.out[0] : -1, POLLIN, 0}, {err_open ? p.err[0] : -1, POLLIN, 0}};
-        poll(fds, 2, run.stdout_fault == StdoutFault::Slow ? run.slow_pause_ms : 10);
+        // Woken as soon as the filter has taken input, so that feeding it is not paced by the timeout.
+        const bool feeding = p.in[1] >= 0 && fed < run.stdin_data.size();
+        pollfd fds[3] = {{out_open ? p.out[0] : -1, POLLIN, 0},
+                         {err_open ? p.err[0] : -1, POLLIN, 0},
+                         {feeding ? p.in[1] : -1, POLLOUT, 0}};
+        poll(fds, 3, run.stdout_fault == StdoutFault::Slow ? run.slow_pause_ms : 10);
         if (out_open && (fds[0].revents & (POLLIN | POLLHUP)) != 0)
             out_open = drain(p.out[0], result.out,
                              run.stdout_fault == StdoutFault::Slow ? run.slow_chunk : std::size_t(1) << 20);

@@ -62,7 +62,30 @@ struct Expected {
     long raster_pages = -1;      // pages in the input; -1: not known to the test
     bool cancelled = false;      // SIGTERM was sent
     bool platform_m_cut = false; // a platform-M page may end without job end (cancelled during its rows)
+    bool back_sides_dropped = false; // manual duplex that failed to spool: the job end follows the odd pages
+    // The stream of the same job run to its end. A cancelled job may then stop
+    // in the middle of its copies or passes, after a whole page, when what
+    // follows that page is this stream's job end.
+    std::string uncancelled_stream{};
 };
+
+// Whether a decoder reason says that copies or passes are incomplete, rather than a frame broken.
+inline bool reports_missing_pages(const std::string &reason)
+{
+    int a = 0, b = 0, c = 0;
+    return std::sscanf(reason.c_str(), "copy %d ends after %d of its %d pages", &a, &b, &c) == 3 ||
+           std::sscanf(reason.c_str(), "page %d is missin%c", &a, reinterpret_cast<char *>(&b)) == 2 ||
+           std::sscanf(reason.c_str(), "the second pass has %d copies, the first %d", &a, &b) == 2;
+}
+
+// Whether the stream from `offset` on is the job end of the job run to its end.
+inline bool rest_is_job_end(const std::string &out, size_t offset, const std::string &uncancelled)
+{
+    const size_t rest = out.size() - offset;
+    constexpr size_t kLongestJobEnd = 256;
+    return offset <= out.size() && rest > 0 && rest <= kLongestJobEnd && uncancelled.size() >= rest &&
+           uncancelled.compare(uncancelled.size() - rest, rest, out, offset, rest) == 0;
+}
 
 // Whether a stream ends where the printer can take it: after a complete job end
 // or, on a cancelled platform-M job, after a whole frame inside its last page.
@@ -76,6 +99,14 @@ inline ::testing::AssertionResult stream_complete(const std::string &out, const 
     const std::string reason = s.violation->reason;
     if (expected.platform_m_cut && s.platform == varkon::decode::Platform::M &&
         reason.rfind("stream ends inside page", 0) == 0)
+        return ::testing::AssertionSuccess();
+    if (expected.cancelled && !expected.uncancelled_stream.empty() && reports_missing_pages(reason) &&
+        rest_is_job_end(out, s.violation->offset, expected.uncancelled_stream))
+        return ::testing::AssertionSuccess();
+    int missing = 0;
+    char rest = 0;
+    if (expected.back_sides_dropped && std::sscanf(reason.c_str(), "page %d is missing%c", &missing, &rest) == 1 &&
+        missing % 2 == 0 && !s.manual_duplex_at && !s.pages.empty() && s.violation->offset > s.pages.back().offset)
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "broken stream: " << varkon::decode::format_violation(*s.violation);
 }

@@ -144,6 +144,31 @@ TEST_F(Sink, TheLastDestinationDecidesTheResultButAFailedOutputStaysKnown)
     EXPECT_EQ(contents(gCollateFile), "frame");
 }
 
+// A full spool is reported at the job end; the frame the printer received
+// must not count as failed, or the page in the printer stream is cut short.
+// Only a page that goes to the spool alone fails with it, and only once.
+TEST_F(Sink, AFullSpoolLeavesThePrinterStreamWhole)
+{
+    gCollateFile = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GT(gCollateFile, 0);
+    {
+        StdoutCapture out;
+        EXPECT_EQ(send("frame"), 1);
+        EXPECT_EQ(send("next"), 1);
+        EXPECT_EQ(out.finish(), "framenext");
+    }
+    EXPECT_TRUE(varkon::spool_write_failed());
+    EXPECT_FALSE(varkon::printer_stream_failed());
+
+    varkon::reset_sink_failures();
+    gSendDataToDevice = 0;
+    StdoutCapture out;
+    EXPECT_EQ(send("back side"), 0);
+    EXPECT_EQ(send("more"), 1) << "nothing more is spooled after the first failure";
+    EXPECT_EQ(out.finish(), "");
+    EXPECT_TRUE(varkon::spool_write_failed());
+}
+
 TEST_F(Sink, PartialAndWouldBlockWritesStillDeliverEveryByteInOrder)
 {
     int fds[2];
