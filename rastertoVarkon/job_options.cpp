@@ -3,6 +3,7 @@
 #include "job_options.h"
 
 #include "cupsdll.h"
+#include "raster_fields.h"
 
 #include <strings.h>
 
@@ -111,8 +112,8 @@ void GetFunctionValue(PRINT_FUNC_INFO *pPrntFuncInfo, int num_option, cups_optio
                       const cups_page_header2_t *header)
 {
     int duplex = 0;
-    if (header->Duplex)
-        duplex = header->Tumble ? 2 : 1;
+    if (varkon::field_value(header->Duplex) != 0)
+        duplex = varkon::field_value(header->Tumble) != 0 ? 2 : 1;
     pPrntFuncInfo[AUTODUPLEX].value = duplex;
     std::fprintf(stderr, "DEBUG: ##Duplex = %d\n", duplex);
 
@@ -133,15 +134,16 @@ void checkOptionKey(char *parameters, const char *argv5, ppd_file_t *ppd)
 void log_page_header2(const cups_page_header2_t *h)
 {
     const auto i = [](unsigned v) { return static_cast<int>(v); };
-    std::fprintf(stderr, "DEBUG: Duplex = %d\n", i(h->Duplex));
+    const auto e = [](const auto &field) { return static_cast<int>(varkon::field_value(field)); };
+    std::fprintf(stderr, "DEBUG: Duplex = %d\n", e(h->Duplex));
     std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", i(h->HWResolution[0]), i(h->HWResolution[1]));
     std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", i(h->ImagingBoundingBox[0]),
                  i(h->ImagingBoundingBox[1]), i(h->ImagingBoundingBox[2]), i(h->ImagingBoundingBox[3]));
     std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", i(h->Margins[0]), i(h->Margins[1]));
-    std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", i(h->ManualFeed));
+    std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", e(h->ManualFeed));
     std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", i(h->MediaPosition));
     std::fprintf(stderr, "DEBUG: NumCopies = %d\n", i(h->NumCopies));
-    std::fprintf(stderr, "DEBUG: Orientation = %d\n", i(h->Orientation));
+    std::fprintf(stderr, "DEBUG: Orientation = %d\n", e(h->Orientation));
     std::fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", i(h->PageSize[0]), i(h->PageSize[1]));
     std::fprintf(stderr, "DEBUG: cupsWidth = %d\n", i(h->cupsWidth));
     std::fprintf(stderr, "DEBUG: cupsHeight = %d\n", i(h->cupsHeight));
@@ -149,8 +151,8 @@ void log_page_header2(const cups_page_header2_t *h)
     std::fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", i(h->cupsBitsPerColor));
     std::fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", i(h->cupsBitsPerPixel));
     std::fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", i(h->cupsBytesPerLine));
-    std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", i(h->cupsColorOrder));
-    std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", i(h->cupsColorSpace));
+    std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", e(h->cupsColorOrder));
+    std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", e(h->cupsColorSpace));
     std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", i(h->cupsCompression));
 }
 

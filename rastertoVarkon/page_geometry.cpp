@@ -2,6 +2,7 @@
 #include "page_geometry.h"
 
 #include "platform.h"
+#include "raster_fields.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -98,7 +99,7 @@ const char *raster_header_problem(const cups_page_header2_t &h, const PageLimits
 {
     // Other colour spaces of one channel (K above all) have 0 as white: printed
     // as gray they come out as a negative.
-    if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8 || !is_gray(h.cupsColorSpace))
+    if (h.cupsBitsPerColor != 8 || h.cupsBitsPerPixel != 8 || !is_gray(field_value(h.cupsColorSpace)))
         return "ERROR: The page is not 8-bit grayscale raster and cannot be printed.\n";
     if (h.cupsBytesPerLine == 0 || h.cupsHeight == 0)
         return "ERROR: The page has no raster lines and cannot be printed.\n";
