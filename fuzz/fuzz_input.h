@@ -20,13 +20,21 @@ public:
     FuzzInput(const uint8_t *data, size_t size) : data_(data), size_(size) {}
 
     uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-    uint16_t u16() { return static_cast<uint16_t>(byte() | byte() << 8); }
+    // Low byte first, in every compiler: operands of | are evaluated in no fixed order.
+    uint16_t u16()
+    {
+        const unsigned low = byte();
+        return static_cast<uint16_t>(low | byte() << 8);
+    }
     bool flag() { return (byte() & 1) != 0; }
 
     // At most `max_length` bytes, the length taken from the next byte.
     std::string text(size_t max_length)
     {
-        const size_t length = std::min<size_t>(byte() % (max_length + 1), size_ - pos_);
+        // The length byte is taken first: the order in which function arguments
+        // are evaluated is unspecified, and gcc would measure what is left before it.
+        const size_t wanted = byte() % (max_length + 1);
+        const size_t length = std::min<size_t>(wanted, size_ - pos_);
         std::string out(reinterpret_cast<const char *>(data_ + pos_), length);
         pos_ += length;
         return out;
