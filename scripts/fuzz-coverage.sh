@@ -32,6 +32,12 @@ targets() {
     page_size_parsers) echo "pstoVarkon/page_size_admission.cpp:dictionary_line_fits|setup_call_line_fits|stated_page_size|next_number|points|fits_printer|digit_run_value|size_after|size_before" ;;
     url_text) echo "pstoVarkon/url_text.cpp" ;;
     snmp_status_reply) echo "pstoVarkon/snmp_datagrams.cpp" ;;
+    raster_job) echo "rastertoVarkon/raster_input.cpp rastertoVarkon/page_geometry.cpp rastertoVarkon/paper_tables.cpp
+        rastertoVarkon/job_options.cpp rastertoVarkon/dither.cpp rastertoVarkon/page_pipeline.cpp
+        rastertoVarkon/job_loop.cpp:start_up|choose_platform|parse_job_options|apply_duplex_fallback|evaluate_page|refuse_page|page_shape|read_rows|print_page|page_loop
+        rastertoVarkon/image_transfer.cpp rastertoVarkon/page_commands.cpp rastertoVarkon/spool.cpp" ;;
+    raster_options) echo "rastertoVarkon/job_options.cpp:GetFunctionValue|evaluate_entry|duplex_value|input_slot_value|checkOptionKey|complete_boolean|complete_density|append_parameter|read_ppd_text
+        rastertoVarkon/paper_tables.cpp:GetPaperSizeArray|GetPaperArrayIndex|isCutThePaper|platform_paper_table" ;;
     *) echo "" ;;
     esac
 }
