@@ -52,16 +52,6 @@ bool logged(const FaultResult &r, const std::string &text) { return r.err.find(t
 // The end of a log, where a failed job says why.
 std::string log_tail(const FaultResult &r) { return r.err.size() > 3000 ? r.err.substr(r.err.size() - 3000) : r.err; }
 
-// The Z job envelope carries the wall-clock time of the job.
-std::string without_job_time(std::string stream)
-{
-    const std::string key = "@PJL JOBTIME=";
-    const size_t at = stream.find(key);
-    if (at != std::string::npos)
-        stream.erase(at + key.size(), stream.find("\r\n", at) - at - key.size());
-    return stream;
-}
-
 // The stream without its keep-alive: every item but the runs of 00 00 pairs.
 std::string without_zero_pairs(const std::string &stream)
 {

@@ -102,16 +102,6 @@ std::vector<FilterRun> run_at_every_count(int platform, const std::string &optio
     return runs;
 }
 
-// The Z job envelope carries the wall-clock time of the job.
-std::string without_job_time(std::string stream)
-{
-    const std::string key = "@PJL JOBTIME=";
-    const size_t at = stream.find(key);
-    if (at != std::string::npos)
-        stream.erase(at + key.size(), stream.find("\r\n", at) - at - key.size());
-    return stream;
-}
-
 decode::DecodedStream decoded(const std::string &stream)
 {
     return decode::decode_stream(reinterpret_cast<const unsigned char *>(stream.data()), stream.size());

@@ -92,4 +92,13 @@ std::vector<std::string> RasterJob::leftovers() const
     return names;
 }
 
+std::string without_job_time(std::string stream)
+{
+    const std::string key = "@PJL JOBTIME=";
+    const size_t at = stream.find(key);
+    if (at != std::string::npos)
+        stream.erase(at + key.size(), stream.find("\r\n", at) - at - key.size());
+    return stream;
+}
+
 } // namespace varkon::test

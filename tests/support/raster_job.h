@@ -41,4 +41,8 @@ struct RasterJob {
     std::vector<std::string> leftovers() const;
 };
 
+// A platform Z stream with its job time blanked: the envelope carries the wall
+// clock, so two runs of one job differ there and nowhere else.
+std::string without_job_time(std::string stream);
+
 } // namespace varkon::test
