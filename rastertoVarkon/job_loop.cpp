@@ -116,6 +116,7 @@ struct Job {
     int b2Bit = 0;
     int mDuplexType = 0;
     int iSupportManDuplex = 0;
+    int manualDuplex = 0; // as the first page decided it, for the whole job
     char DuplexMsg[1024] = {};
     char PlatformMsg[1024] = {};
     char SupportManualDuplex[1024] = {};
@@ -258,6 +259,14 @@ void evaluate_page(Job &job)
     std::fprintf(stderr, "-------SupportManualDuplex is %d\n", job.iSupportManDuplex);
     parse_job_options(job);
     apply_duplex_fallback(job);
+    // Manual duplex is a way of running the whole job: its spool files are made
+    // with the first page, and its odd and even passes need every page. A later
+    // page's header may not turn it on (its even pages would go nowhere) or off
+    // (the back sides already spooled would never be sent).
+    if (g_page == 1)
+        job.manualDuplex = feature(job, MANUALDUPLEX);
+    else
+        job.prntFuncInfo[MANUALDUPLEX].value = job.manualDuplex;
     if (feature(job, MANUALDUPLEX) == 1)
         read_ppd_text(job.ppd.get(), "MDuplex", job.DuplexMsg);
     if (feature(job, DPI1200) == 1 && job.platform == PLATFORM_M)

@@ -384,6 +384,47 @@ TEST(RasterBadInput, PageSizesThatChangeFromPageToPage)
     }
 }
 
+// On a platform Z printer without a duplexer a duplex request becomes manual
+// duplex; the first page decides it for the job. A later page that asks for
+// duplex, or stops asking, changes nothing: every page is printed once, in the
+// order of the job's own way.
+TEST(RasterBadInput, ADuplexRequestThatChangesFromPageToPage)
+{
+    struct Variant {
+        const char *name;
+        bool firstPageDuplex;
+        const char *options;
+        bool manualDuplex;
+    };
+    for (const Variant &v : {Variant{"one-sided first page", false, "", false},
+                             Variant{"one-sided first page, collated", false, "Collate=true", false},
+                             Variant{"two-sided first page", true, "", true},
+                             Variant{"two-sided first page, collated", true, "Collate=true", true}}) {
+        SCOPED_TRACE(v.name);
+        std::vector<RasterPage> pages;
+        for (unsigned n = 0; n < 5; ++n) {
+            cups_page_header2_t h = inch_header();
+            h.NumCopies = 2;
+            h.Duplex = ((n == 0) == v.firstPageDuplex) ? CUPS_TRUE : CUPS_FALSE;
+            pages.push_back(page_of(h));
+        }
+        TestPpd ppd = platform_ppd(2);
+        ppd.supportManualDuplex = "TRUE";
+        ppd.manualDuplexMessage = "Turn the stack over";
+        RasterJob job(ppd);
+        job.options = v.options;
+        const std::string raster = raw_raster(pages);
+        const ProcessResult r = v.manualDuplex ? run_manual_duplex(job, raster) : job.run_stdin(raster);
+        expect_clean(r, job, {5, v.manualDuplex});
+        ASSERT_EQ(r.exit_code, 0);
+        const decode::DecodedStream s = decode_quickly(r.out);
+        const bool collated = std::string(v.options) == "Collate=true";
+        EXPECT_EQ(s.pages.size(), (collated ? 2u : 1u) * 5u + (v.manualDuplex ? (collated ? 2u : 1u) : 0u))
+            << "with manual duplex the odd page count gets a blank back side per copy";
+        EXPECT_EQ(s.manual_duplex_at.has_value(), v.manualDuplex);
+    }
+}
+
 // --- Long jobs ---
 
 TEST(RasterBadInput, ATwoThousandPageJob)
