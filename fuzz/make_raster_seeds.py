@@ -20,7 +20,7 @@ SYNC_V3 = 0x52615333  # "RaS3", uncompressed
 CSPACE_SW = 18
 
 # Printers of fuzz/raster_job.cpp, by index.
-C_PRINTER, C_MFP, Z_PRINTER, Z_BY_TEXT, M_PRINTER, M_BY_TEXT, NO_PLATFORM = range(7)
+C_PRINTER, C_MFP, Z_PRINTER, Z_BY_TEXT, M_PRINTER, M_BY_TEXT, NO_PLATFORM, UNKNOWN_PLATFORM_TEXT = range(8)
 # First option byte of raster_job.cpp.
 COLLATE, MANUAL_DUPLEX, DPI1200, NEGATIVE, TONER_SAVE, ROTATION, LONG_EDGE, THREADS = (1 << i for i in range(8))
 NO_DENSITY = 0xFF
@@ -134,6 +134,9 @@ def job_seeds():
         "m_threads_reverse": job(M_PRINTER, THREADS | ROTATION, options=0x04 | 0x40) + raster([one] * 4),
         "a4_refused_after_a_page": job(Z_PRINTER) + raster([one, (lambda h: (h, page_lines(h)))(header(595, 842, width=64, height=16))]),
         "no_platform": job(NO_PLATFORM) + raster([one]),
+        "unknown_platform_text": job(UNKNOWN_PLATFORM_TEXT) + raster([one]),
+        "a5_long_edge_beyond_the_caps": job(C_PRINTER) + raster(
+            [(lambda h: (h, page_lines(h)))(header(421, 595, width=64, height=16))]),
     }
 
 
@@ -163,7 +166,7 @@ def options_seeds():
                                                  options=b"noTonerMode FeedLongEdge=true outputorder=reverse"),
         "unknown_model_cut_paper": options_seed(bytes([200]) + text(b"Varkon Some Other Printer", 48), m_text,
                                                 (842, 1191), density=b"\24" + text(b"2.5", 6), copied=0,
-                                                options=b"PageSize=A4 sides=two-sided-long-edge"),
+                                                options=b"PageSize=A4 sides=two-sided-long-edge InputSlot=AutoFeed"),
         "long_options_at_buffer_end": options_seed(nimbrel, bytes([9]) + text(b"PLATFORM_X", 16), (612, 792),
                                                    density=b"\0", padding=250,
                                                    options=b" Duplex=None NegativePrint=false"),

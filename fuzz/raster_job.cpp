@@ -58,7 +58,7 @@ struct FuzzPrinter {
 constexpr const char kTurnMessage[] = "Turn the printed sheets over and put them back into the tray";
 
 // Model-table printers of each platform, printers known only by their PlatForm
-// text (in any case), and one the filter cannot print for.
+// text (in any case), and two the filter cannot print for.
 std::vector<FuzzPrinter> fuzz_printers()
 {
     using varkon::fuzz::FuzzPpd;
@@ -74,6 +74,7 @@ std::vector<FuzzPrinter> fuzz_printers()
         {FuzzPpd{"Varkon Nimbrel 41 Series", "", "TRUE", kTurnMessage, {}, ""}, PLATFORM_M},
         {FuzzPpd{"Varkon Future MFP", "PLATFORM_M", "", "", {}, ""}, PLATFORM_M},
         {FuzzPpd{"Varkon Unknown Printer", "", "", "", {}, ""}, PLATFORM_NONE},
+        {FuzzPpd{"Varkon Future Copier", "PLATFORM_X", "TRUE", "", {}, ""}, PLATFORM_NONE},
     };
 }
 
