@@ -1,7 +1,8 @@
 #!/bin/sh
-# The whole test suite: dependencies, a warning-free build, every test, then the
-# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer, the
-# PostScript filter's threads under ThreadSanitizer, its jobs under valgrind,
+# The whole test suite: dependencies, a warning-free build, every test, then
+# every test again under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# filters the integration tests run are sanitized too), the
+# PostScript filter's threads under ThreadSanitizer, jobs of both filters under valgrind,
 # and every fuzzing harness for a bounded time (VARKON_FUZZ_SECONDS, default 60).
 set -eu
 cd "$(dirname "$0")/.."
@@ -17,11 +18,11 @@ cmake --build build -j "$jobs"
 stage "tests"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
-stage "sanitizer build and unit tests"
+stage "sanitizer build and every test"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVARKON_WERROR=ON -DVARKON_SANITIZE=ON -DVARKON_BUILD_BENCH=OFF
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -L unit
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
 stage "threads under ThreadSanitizer"
 scripts/thread-check.sh build-tsan

@@ -240,8 +240,10 @@ FaultResult run_with_faults(const FaultRun &run)
             err_open = drain(p.err[0], result.err);
         for (pid_t program : descendants_of(pid))
             if (std::find(result.programs_started.begin(), result.programs_started.end(), program) ==
-                result.programs_started.end())
+                result.programs_started.end()) {
                 result.programs_started.push_back(program);
+                result.program_names.push_back(process_name(program));
+            }
         if (!result.sigterm_sent && run.sigterm_when &&
             run.sigterm_when(FaultProgress{pid, result.out, result.err, seconds_since(start)})) {
             kill(pid, SIGTERM);

@@ -51,6 +51,7 @@ struct FaultResult {
     std::string out;
     std::string err;
     std::vector<pid_t> programs_started; // every descendant seen while it ran
+    std::vector<std::string> program_names; // their program names when first seen, in the same order
 };
 
 FaultResult run_with_faults(const FaultRun &run);
