@@ -290,7 +290,13 @@ TEST_F(Faults, CancelWhileTheInputStillArrivesEndsAtOnce)
 {
     FaultRun run = job(Queue::Other, "%!PS\n%%EndComments\n%%EndSetup\n");
     run.hold_stdin_open = true; // the feeder never ends the job
-    run.sigterm_when = [](const FaultProgress &p) { return p.err.find("copying to temp print file") != std::string::npos; };
+    // Some time after the copy starts, so that the filter has read what was fed
+    // even on a busy machine; then it waits for more.
+    run.sigterm_when = [copying = -1.0](const FaultProgress &p) mutable {
+        if (copying < 0 && p.err.find("copying to temp print file") != std::string::npos)
+            copying = p.elapsed_s;
+        return copying >= 0 && p.elapsed_s > copying + 0.3;
+    };
     const FaultResult r = run_with_faults(run);
     expect_clean_end(r);
     ASSERT_TRUE(r.sigterm_sent);

@@ -30,11 +30,27 @@ double seconds_since(Clock::time_point start)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// A small /proc file of a process, "" once the process is gone. Plain read():
+// a file stream throws when the process vanishes in the middle of the read.
+std::string read_proc_file(pid_t pid, const char *name)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/" + name;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    std::string text;
+    char buffer[1024];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return n < 0 ? std::string() : text;
+}
+
 // Fields of /proc/<pid>/stat after the name: state and parent.
 bool read_stat(pid_t pid, char &state, pid_t &parent)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string stat = read_proc_file(pid, "stat");
     const std::size_t close = stat.rfind(')');
     if (close == std::string::npos)
         return false;
@@ -133,10 +149,8 @@ std::vector<pid_t> descendants_of(pid_t root)
 
 std::string process_name(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(file, name);
-    return name;
+    const std::string comm = read_proc_file(pid, "comm");
+    return comm.substr(0, comm.find('\n'));
 }
 
 bool process_running(pid_t pid)
