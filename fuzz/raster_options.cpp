@@ -80,8 +80,10 @@ std::string platform_text(varkon::fuzz::FuzzInput &input)
     return text;
 }
 
-void check_model_lookup(const std::string &name)
+void check_model_lookup(const std::string &text)
 {
+    // The lookup takes a C string: a fuzzed text ends at its first NUL there.
+    const std::string name(text.c_str());
     int platform = -1;
     const PAPER_SIZE_INFO *table = GetPaperSizeArray(name.c_str(), &platform);
     const varkon::VarkonModel *model = nullptr;
