@@ -1,6 +1,7 @@
 // Filter entry and job flow of pstoVarkon.
 #include "job_flow.h"
 
+#include "device_id_query.h"
 #include "job_state.h"
 #include "liaison.h"
 #include "line_reader.h"
@@ -10,8 +11,6 @@
 #include "stream_rewriting.h"
 #include "temp_file.h"
 #include "text_search.h"
-
-#include <cups/sidechannel.h>
 
 #include <poll.h>
 #include <signal.h>
@@ -29,7 +28,6 @@ extern "C" void _cupsLangPrintError(const char *prefix, const char *message);
 
 namespace {
 
-constexpr double kDeviceIdTimeout = 10800.0;
 // How often a wait for input looks at the cancel flag.
 constexpr int kInputPollMs = 100;
 constexpr std::string_view kUel = "%-12345X";
@@ -234,9 +232,7 @@ int Copy_StdinToTempFile(char *path)
 
 bool query1284info(char *deviceId, int *length)
 {
-    const cups_sc_status_t status =
-        cupsSideChannelDoRequest(CUPS_SC_CMD_GET_DEVICE_ID, deviceId, length, kDeviceIdTimeout);
-    if (status == CUPS_SC_STATUS_OK && *length > 0) {
+    if (varkon::device_id_channel().ask(deviceId, length)) {
         deviceId[*length] = '\0';
         return true;
     }

@@ -17,7 +17,8 @@ void cancel_job(int signal);
 // `path` (kStdinCopyPathField bytes); 1 on success, 0 when no file could be made.
 int Copy_StdinToTempFile(char *path);
 
-// The printer's IEEE 1284 device ID over the CUPS side channel. `length` offers
+// The printer's IEEE 1284 device ID over the CUPS side channel, waiting at most
+// varkon::kDeviceIdWaitSeconds for the backend. `length` offers
 // the room in `deviceId` (kDeviceIdField bytes) and returns what was received.
 bool query1284info(char *deviceId, int *length);
 

@@ -19,8 +19,8 @@ constexpr std::size_t kLongestData = 65535;
 
 } // namespace
 
-SideChannelStandin::SideChannelStandin(std::string device_id, int status)
-    : device_id_(std::move(device_id)), status_(status)
+SideChannelStandin::SideChannelStandin(std::string device_id, int status, std::chrono::milliseconds delay)
+    : device_id_(std::move(device_id)), status_(status), delay_(delay)
 {
     if (device_id_.size() > kLongestData)
         throw std::invalid_argument("side channel data holds at most 65535 bytes");
@@ -52,6 +52,14 @@ SideChannelStandin::~SideChannelStandin()
     }
 }
 
+bool SideChannelStandin::hold_answer() const
+{
+    const auto due = std::chrono::steady_clock::now() + delay_;
+    while (!stop_ && (delay_ == kNever || std::chrono::steady_clock::now() < due))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return !stop_;
+}
+
 void SideChannelStandin::serve()
 {
     unsigned char request[4 + kLongestData];
@@ -63,6 +71,8 @@ void SideChannelStandin::serve()
         if (n < 4)
             continue;
         ++requests_;
+        if (delay_ != std::chrono::milliseconds(0) && !hold_answer())
+            return;
         std::vector<unsigned char> answer = {request[0], static_cast<unsigned char>(status_),
                                              static_cast<unsigned char>(device_id_.size() >> 8),
                                              static_cast<unsigned char>(device_id_.size() & 0xFF)};
