@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Benchmarks of the printer-language path of one A4 600 dpi page: the halftone
 // dither (and the plain reference loop it replaces), the JBIG encoding on one
 // thread and through the page encoder's helper threads, and the whole page

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Synthetic gray pages: deterministic, so that runs compare.
 #include "bench_pages.h"
 

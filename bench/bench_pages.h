@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Synthetic A4 pages at 600 dpi for the benchmarks: a text-like page (mostly white,
 // dense short strokes in lines) and a photo-like page (smooth tones with grain).
 #pragma once

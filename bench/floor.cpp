@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The in-process floor of one page: the raster read, the halftone and the JBIG
 // encoding of the first page of a raster file, on one thread, with nothing around
 // them: no process start, no options, no printer frames, no helper threads. The

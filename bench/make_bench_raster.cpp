@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes a multi-page CUPS raster job (A4, 600 dpi, 8-bit gray as the CUPS imaging
 // filters deliver it) for timing the real filter:
 //   varkon-bench-raster OUTPUT PAGES [text|photo|mixed]

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Times the real rastertoVarkon filter on a multi-page A4 600 dpi raster job, once
 # per platform, and prints pages per second. The raster comes from
 # varkon-bench-raster and the PPDs from the build's generated PPD directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a program and writes its peak resident set size in KiB to a file. A child
 // inherits the high-water mark of the process it was forked from, so the
 // benchmark script starts programs through this small launcher instead of

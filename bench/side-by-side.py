@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Times rastertoVarkon, the peer driver foo2zjs and the in-process floor side by
 side on the same A4 pages, and measures peak memory and long jobs.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Finds the system libraries the filters link: libcups, libcupsimage, libjbig, libusb-1.0.
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Removes what the last install put in place: every file listed in
 # install_manifest.txt (below DESTDIR when set), then the directories that
 # install created and that are now empty.

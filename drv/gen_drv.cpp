@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes the per-model half of the PPD source from the filter's own model and
 // paper tables, so that the PPDs and rastertoVarkon cannot disagree about model
 // names, platforms or page sizes. varkon.drv holds the half every raster model

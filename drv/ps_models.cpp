@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PostScript models and their ppdc entries, from pstoVarkon's family lists
 // plus what the lists do not say: which models have a duplexer, and their speed.
 #include "ps_models.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The models that interpret PostScript themselves, all printed through
 // pstoVarkon. Their names and device IDs are built from pstoVarkon's own
 // family lists (printer_families.h), so that every PPD classifies as the

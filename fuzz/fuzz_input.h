@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the harnesses share: reading values off the fuzzer's bytes, a failed
 // property as a crash the fuzzer keeps, and a sink for standard output.
 #pragma once

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the seed corpora of the raster_job and raster_options harnesses.
 
 raster_job seeds are small real jobs: the harness's leading bytes (printer,

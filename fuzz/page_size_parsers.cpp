@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The number reading of the page-size admission on arbitrary lines: the page
 // dictionary and page-setup call of the custom-size check, and the A5 test's
 // size of a line.

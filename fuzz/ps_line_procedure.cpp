@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Jurvex line procedure on arbitrary PostScript: the job-name insertion,
 // the page-size, copy-count and media-selection rewrite (FixPrnPageSize), and
 // find_pageend on each line and on the whole text as one copy block. The first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PPD texts for the raster filter's harnesses: a model name, the driver texts
 // the filter reads (cupsIPPReason PlatForm, SupportManualDuplex, MDuplex) and
 // the option defaults that platform Z completes a job's options from, in the

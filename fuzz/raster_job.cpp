@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The whole raster job from bytes: header checks, page sizing, dither, JBIG,
 // frames, copies and manual duplex, through run_job as the filter runs it,
 // into a writer that keeps the printer stream for the decoder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The raster filter's option and paper evaluation on fuzzed texts: the model
 // and PlatForm lookups, GetPaperArrayIndex and isCutThePaper on fuzzed page
 // sizes in every table, GetFunctionValue on options as libcups parses them, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a libFuzzer harness once over each file named on the command line, or
 // over every file of a named folder: the corpus replay of the ordinary build.
 #include <algorithm>

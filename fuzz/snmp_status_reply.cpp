@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cancel watcher's reading of a printer's SNMP status reply on arbitrary
 // bytes: short, oversized, unterminated or empty owner texts. The reply sits in
 // a buffer of exactly its length, so a read past it is caught.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The stream decoder on arbitrary bytes: the first byte picks the platform
 // (or detection), the rest is the stream. Images are bounded so that a few
 // bytes cannot announce gigabytes, and pixels are not kept.

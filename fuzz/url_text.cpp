@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Percent-decoding and -encoding of URI text on arbitrary bytes: no read past
 // the terminator (a trailing "%" or "%4"), no write past the field, and the
 // two directions agree.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cancel watcher of Jurvex jobs: asks the printer for its job status (USB
 // vendor request or SNMP) and raises job_canceled when the printer reports
 // this host's job cancelled at its panel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Device-ID queries over the CUPS side channel, in slices so that a cancelled
 // job stops waiting at once.
 #include "device_id_query.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The device-ID question to the backend over the CUPS side channel, with a
 // bounded wait: queues whose backend never answers (file: devices, backends
 // without side-channel support) must not hold the job.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // External programs: posix_spawn, output capture, the tools' log relayed,
 // cancellation passed on, nothing of a tool left running.
 #include "external_tool.h"

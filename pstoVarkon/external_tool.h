@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Starting the external programs of the PDF path (qpdf, the CUPS pdftops
 // filter) without a shell: every argument reaches the program exactly as given.
 // What a tool logs reaches the job log line by line, and only its messages

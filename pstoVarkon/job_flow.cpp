@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Filter entry and job flow of pstoVarkon.
 #include "job_flow.h"
 

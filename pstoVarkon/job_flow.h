@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The job flow of pstoVarkon: input into a working file, printer family,
 // the family's preparation and output writer, cancellation, exit status.
 #pragma once

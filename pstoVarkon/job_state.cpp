@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The job state of pstoVarkon: one job per process, so plain globals.
 #include "job_state.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Process-wide job state of pstoVarkon: one job per process.
 #pragma once
 

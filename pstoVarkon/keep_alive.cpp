@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keep-alive thread of Halvex jobs: an SNMP set request to a network printer
 // every five seconds, or the printer's USB device held open, until the job ends.
 #include "job_state.h"

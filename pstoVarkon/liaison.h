@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printer liaison: the printer's address from the device URI, the keep-alive
 // thread of Halvex jobs and the cancel watcher of Jurvex jobs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Owned resources and stoppable pauses of the liaison threads.
 #include "liaison_threads.h"
 

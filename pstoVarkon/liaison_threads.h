@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the keep-alive thread and the cancel watcher share: owned USB handles
 // and sockets, and pauses that a stop can cut short.
 //

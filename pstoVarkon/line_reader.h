@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Line reading of job files. Lines are read whole, NUL bytes included, up to
 // kLongestLine bytes; a longer run without a line end (binary image data in a
 // PostScript job) comes in pieces of that size, so that a job's memory stays

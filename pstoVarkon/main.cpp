@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Entry of the pstoVarkon CUPS filter.
 #include "job_flow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page-size admission: the options first, then the page-size code in the PostScript.
 #include "page_size_admission.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page-size checks of Jurvex jobs before anything is sent: custom sizes outside
 // the printer's range are refused, and A5 fed long edge first is recognised.
 #pragma once

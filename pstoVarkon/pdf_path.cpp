@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PDF path: duplex rotation with qpdf and conversion with the CUPS pdftops filter.
 #include "pdf_path.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The PDF path of Halvex jobs: even pages turned for long-edge duplex by qpdf,
 // then the document converted to PostScript by the CUPS pdftops filter. Each
 // step puts a new temporary file in place of the job's working file.

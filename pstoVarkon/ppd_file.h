@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Owning handles for the queue's PPD and a parsed job option list.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer's host from its device URI, through the CUPS resolver bound at
 // run time (it is private to libcups and may be missing), and host names to
 // address texts.

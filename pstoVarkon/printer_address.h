@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Internals of the printer address lookup that tests reach directly: which
 // client-library files are tried for the run-time bound URI resolver.
 #pragma once

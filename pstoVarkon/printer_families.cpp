@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printer family classification: the device ID first, the PPD's nickname without one.
 #include "printer_families.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two printer families pstoVarkon treats specially, as constant data that a
 // PPD generator can include as well, and the classifications that steer a job.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printer texts made safe for the job log.
 #include "printer_text.h"
 

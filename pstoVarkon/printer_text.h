@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texts that come from the printer or the network (device IDs, serial numbers,
 // SNMP owner texts, resolved host names) are shown in the job log only through
 // this filter: CUPS reads every line of a filter's standard error as a message,

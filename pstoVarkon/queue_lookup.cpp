@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printer lookup by queue name in the CUPS destination list.
 #include "queue_lookup.h"
 

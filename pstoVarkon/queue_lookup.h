@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the device behind the job's queue among the local CUPS destinations,
 // for the cancel watcher of Jurvex jobs.
 #pragma once

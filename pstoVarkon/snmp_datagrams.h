@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The two SNMPv1 requests the liaison threads send (keep-alive SetRequest,
 // job-status GetRequest), built at compile time from one enterprise number,
 // and the reading of the printer's status reply.

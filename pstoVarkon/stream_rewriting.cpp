@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PostScript stream rewriting for Jurvex printers and the plain copy for the rest.
 #include "stream_rewriting.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The output writer of every job outside the Halvex family: a plain copy, or
 // for Jurvex printers the PostScript rewritten line by line (PJL owner, id and
 // A5 lines, page size, collated copies, media-selection repair), with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Temporary files of the filter, from the CUPS temporary directory, removed
 // unless handed on: no exit path leaves one behind.
 #pragma once

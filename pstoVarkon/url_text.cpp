@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // URI text utilities: hexadecimal digits and in-place percent-encoding and -decoding.
 #include "liaison.h"
 #include "url_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Percent-encoding with a known buffer size; the one-argument urlencode of
 // liaison.h assumes the 1024-byte URI fields that the rest of the filter uses.
 #pragma once

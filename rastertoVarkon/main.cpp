@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Entry of the rastertoVarkon CUPS filter: CUPS raster in, the printer's command stream out.
 #include "job_loop.h"
 

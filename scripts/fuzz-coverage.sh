@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Coverage of each fuzzing harness with clang's source-based coverage: the
 # corpus replays are built instrumented, run over the committed corpus and over
 # what the last scripts/fuzz.sh run found, and llvm-cov reports, per harness,

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the libFuzzer harnesses (clang-14, ASan + UBSan) and fuzzes each for a
 # bounded time, starting from its committed corpus. A crash fails the run and
 # leaves the input in the run's artifact folder; copy it into

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what building, testing and running the driver needs on Debian 12.
 set -eu
 SUDO=""

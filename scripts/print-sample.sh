@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # README command 1: prints a sample document on a host-based Varkon printer,
 # through the real CUPS chain, into a file, and shows the printed pages as PNG.
 #

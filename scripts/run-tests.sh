@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The whole test suite: dependencies, a warning-free build, every test, then
 # every test again under AddressSanitizer and UndefinedBehaviorSanitizer (the
 # filters the integration tests run are sanitized too), the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The threads of pstoVarkon under ThreadSanitizer: the keep-alive thread and
 # the cancel watcher with their unit tests, and whole Halvex and Jurvex jobs
 # (the integration tests run the instrumented filter, whose exit status turns

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # pstoVarkon, rastertoVarkon and varkon-decode end to end under valgrind: every
 # road of the PostScript filter (plain copy, Jurvex rewrite with collated
 # copies, custom size refused, cancelled while the input arrives, Halvex

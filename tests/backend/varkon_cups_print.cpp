@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // varkon-cups-print: prints a document through a private CUPS scheduler onto
 // the varkontest backend and saves the printer data, so that scripts can run
 // the real CUPS filter chain (pdftopdf, gstoraster, rastertoVarkon) without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test backend: the device of a test queue. CUPS hands it the job's printer
 // data, which it writes to a file instead of a printer, and it answers the
 // filters' side-channel questions the way a printer's backend would.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Stand-in for a Varkon printer's SNMPv1 agent, for the liaison tests.
 
 Listens on UDP port 161 of one loopback address. Every datagram is decoded

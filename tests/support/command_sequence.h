@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Header-only: it reads prntLastError, so only tests linked with the raster
 // filter's library include it.
 // Checking a command sequence of the printer language item by item: the bytes a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printing on the PostScript models' queues and the references their data is
 // compared with.
 #include "cups_ps_jobs.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Jobs for the PostScript models through the private cupsd, and what their
 // printer data is compared with: the PostScript cupsfilter makes for the same
 // PPD (the chain in front of pstoVarkon), and the way up of each page as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Private cupsd for integration tests: builds the scheduler's tree from the
 // system's CUPS programs plus this build's filters, backend and PPDs, runs
 // cupsd in the foreground as a child process, and talks IPP to it to follow jobs.

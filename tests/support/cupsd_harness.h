@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A private CUPS scheduler for one test: its own configuration, spool, logs,
 // filters, backends and PPDs in a temporary tree, listening on a free port of
 // 127.0.0.1. Tests drive it with the real client programs (lp, lpadmin,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // posix_spawn with poll-driven pipes, a stage predicate for SIGTERM and a /proc
 // watch of the filter's descendants.
 #include "fault_run.h"

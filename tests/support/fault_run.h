@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a filter under injected faults: standard output closed (EPIPE), full
 // (ENOSPC) or read slowly; standard input held open; SIGTERM sent at a stage
 // recognised from what the filter has written, logged or started so far. It

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hex text to bytes and back, for byte-exact frame tests.
 #include "hex_bytes.h"
 

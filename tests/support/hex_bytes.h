@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Byte strings written and shown as hex, so that frame tests read like the wire
 // examples they check and fail with a readable diff.
 #pragma once

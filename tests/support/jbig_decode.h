@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decodes a JBIG bi-level image entity with libjbig's own decoder, so that tests
 // can check what the printer would reconstruct from the encoder's output.
 // Header-only: only the tests linked with the raster filter's library (and so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A file-size limit on the whole process turns writes past `limit` into EFBIG
 // failures; the limit applies only while the capture is active.
 #include "limited_stdout.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Captures descriptor 1 in a file that accepts only the first `limit` bytes: every
 // write past them fails (EFBIG), so a test can make a command sequence fail at
 // exactly the item it wants and check that item's failure text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test documents and surroundings for pstoVarkon.
 #include "ps_job_fixtures.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Documents, PPDs and surroundings for the pstoVarkon tests: PDFs and
 // PostScript made with the real tools, PPDs written on the spot, and a
 // descriptor 4 that answers no side-channel request.

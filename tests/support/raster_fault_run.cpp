@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fault runs of rastertoVarkon.
 #include "raster_fault_run.h"
 

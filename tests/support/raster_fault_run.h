@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A rastertoVarkon job (raster_job.h) run under injected faults (fault_run.h).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real rastertoVarkon with a CUPS command line, a test PPD and a private TMPDIR.
 #include "raster_job.h"
 

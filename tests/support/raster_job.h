@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs the real rastertoVarkon the way CUPS does: a CUPS command line, a PPD
 // in the environment, a private TMPDIR that must be empty again afterwards.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What must hold at the end of every rastertoVarkon job, whatever its input or
 // fault ("nothing lost"): each page read reaches the printer stream complete,
 // with its "PAGE:" line, or the job ends with an "ERROR:" line and exit status 1;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CUPS raster streams for tests, written by libcups into an anonymous memory file.
 #include "raster_writer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes CUPS raster streams for tests with the real libcups writer
 // (cupsRasterOpen, cupsRasterWriteHeader2, cupsRasterWritePixels), so that the
 // filter under test reads exactly what the CUPS imaging filters would give it.

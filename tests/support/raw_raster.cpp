@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Version 2 and 3 CUPS raster written without libcups: the header copied as it
 // is, the lines run-length encoded the way libcups decodes them.
 #include "raw_raster.h"

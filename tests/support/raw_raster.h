@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // CUPS raster streams written byte by byte, for headers that the libcups writer
 // would correct or refuse (any field at any value) and for streams cut or
 // extended anywhere. The encoding is that of CUPS raster version 2 (compressed)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Child-process runner for the integration tests: fork/exec with pipes and poll.
 #include "run_process.h"
 

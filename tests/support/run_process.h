@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs a program the way CUPS runs a filter: argument vector, environment,
 // standard input, captured standard output and error, exit status, time limit.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The backend's side of the side channel: [command, status, length (2 bytes,
 // big-endian), data], one message per write, as libcups frames it.
 #include "side_channel_standin.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stands in for the backend's end of the CUPS side channel: descriptor 4 of
 // this process (and of every filter it starts meanwhile) is one end of a socket
 // pair, and a thread answers each request on the other end the way a backend

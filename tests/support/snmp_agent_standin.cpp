@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Starting, reading and stopping the SNMP agent stand-in.
 #include "snmp_agent_standin.h"
 #include "run_process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Runs tests/standins/snmp_agent.py, the stand-in for a printer's SNMP agent,
 // on UDP port 161 of a loopback address of its own (127.x.y.z, so that test
 // programs running side by side never share an agent), and reads back what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Redirects descriptor 2 into an unlinked temporary file.
 #include "stderr_capture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Captures what code under test writes to file descriptor 2 (the job log),
 // including lines written by threads it starts, so tests can check messages.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Redirects descriptor 1 into a temporary file, /dev/full or a broken pipe.
 #include "stdout_capture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Captures what code under test writes to file descriptor 1, so that unit tests
 // can compare the bytes the output sink sent to the printer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writes small, valid PPD files (cupstestppd accepts them) for the filter tests.
 #include "test_ppd.h"
 

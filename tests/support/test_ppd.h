@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Small PPD files for tests: a model name, the driver texts the raster filter
 // reads (cupsIPPReason PlatForm, SupportManualDuplex, MDuplex) and the option
 // defaults that platform Z completes the job options from.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Writing the umockdev description and usbmon capture of an emulated printer.
 #include "umockdev_printer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A USB printer emulated with umockdev for the liaison tests: its sysfs entry
 // and descriptors (a .umockdev description) and its answers to control
 // transfers (a usbmon capture that umockdev replays in order). A test program

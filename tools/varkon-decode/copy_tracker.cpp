@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Copy and pass bookkeeping for platforms C and Z, whose page frames carry the
 // page number. A page number seen again in the same pass starts the next copy.
 #include "copy_tracker.h"

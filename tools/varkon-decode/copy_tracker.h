@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pages by number across collated copies and the two passes of manual duplex:
 // replays repeat whole pages byte for byte, the first pass holds the odd pages,
 // the second the even ones, and together they hold every page once.

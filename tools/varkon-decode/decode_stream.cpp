@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoding a whole stream: tells the platform, reads item after item, and runs
 // each through the job order, the page checks and the copy bookkeeping. The
 // first violation ends the decoding; what was read before it is kept.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JBIG image entities: header parsing and decoding through libjbig's decoder.
 // The header is checked first, so libjbig never sees an image larger than allowed
 // or with more layers or planes than the printers take.

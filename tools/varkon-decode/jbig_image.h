@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The JBIG (T.82) images inside the stream: their 20-byte header and decoding
 // with libjbig, bounded by the size the caller allows.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job order: one table of steps per platform for the job start, a page and the job
 // end, and the few commands that may stand between pages.
 #include "job_order.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The order of a job's items: the job start, pages made of page start, image data
 // and page end, the duplex commands between pages, and the job end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Text forms of items, violations and the one-line summary of a stream.
 #include "stream_items.h"
 

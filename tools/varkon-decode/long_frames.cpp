@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of platform M streams: the opening UEL and "JZJZ", and long frames with
 // their big-endian header, parameter entries, fixed bodies and data packages.
 // Every length in a header is checked against its frame type and against the

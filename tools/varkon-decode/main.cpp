@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // varkon-decode: reads a printer stream, lists its items, checks it and writes
 // its pages as image files.
 #include "page_files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page checks: the frames of a page against each other and against the JBIG
 // headers inside the data (C: one image behind the raster image header, with the
 // image checksum; Z: bands of 256 lines joined by their first line; M: data

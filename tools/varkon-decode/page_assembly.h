@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One page at a time: its frame values, its JBIG data checked against the frames
 // that describe it, decoded into pixels, and a digest of its bytes so that
 // replayed copies can be compared with the first one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page files. Black is ink: PBM keeps the printer's bits as they are (1 = black);
 // PGM and PNG store lightness, so levels and bits are turned around.
 #include "page_files.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decoded pages as image files: PBM (1-bit pages), PGM (2-bit pages, levels as
 // gray) and PNG, named page-001.pbm, page-002.pbm ... in order of appearance.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of platform C and Z streams: PJL lines, escape sequences, the firmware
 // version text, runs of 00 00 and short frames with the data they announce. It
 // checks what belongs to one item (length, checksum, data present); the order of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Names and small accessors shared by the readers, the checks and the listing.
 #include "stream_items.h"
 

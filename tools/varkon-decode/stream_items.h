@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the readers of the two frame families hand to the job checks: one item of
 // the stream with the symbol that stands for it in the order of a job.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads a Varkon printer stream (platforms C, Z and M) back into its items and
 // pages and checks it the way the printer would. The project's tests use it as
 // the independent oracle for what rastertoVarkon writes.

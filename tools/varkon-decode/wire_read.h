@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading multi-byte numbers off the wire. Callers check the bounds of the whole
 // frame once; these only assemble bytes, independent of the host's byte order.
 #pragma once

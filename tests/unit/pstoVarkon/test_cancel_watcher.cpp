@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The cancel watcher: SNMP status queries against the agent stand-in, USB
 // status requests against umockdev, and the thread that raises job_canceled.
 #include "job_state.h"

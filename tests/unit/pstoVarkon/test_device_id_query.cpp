@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bounded device-ID wait: answers at once or late are used, a silent
 // channel costs one wait per job and no second request, a late answer is
 // still picked up, and a cancelled job stops waiting at once.

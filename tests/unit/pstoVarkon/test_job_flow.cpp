@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Job flow pieces: the copy of standard input, the device-ID query without a
 // side channel, the collation decision and the cancel handler.
 #include "job_flow.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The keep-alive thread: SNMP keep-alives to a network printer (against the
 // agent stand-in), the USB printer held open (against umockdev), and the start
 // and end of the thread.

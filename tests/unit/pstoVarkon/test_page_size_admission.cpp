@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Custom-size admission and A5 recognition of Jurvex jobs.
 #include "page_size_admission.h"
 

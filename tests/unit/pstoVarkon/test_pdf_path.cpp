@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Duplex rotation with qpdf and conversion with pdftops: the real programs for
 // what they produce, small stand-in scripts for argument lists and failures.
 #include "pdf_path.h"

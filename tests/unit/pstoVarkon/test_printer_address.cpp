@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The printer's host from its device URI through the run-time bound CUPS
 // resolver, and host names to address texts.
 #include "liaison.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Printer family classification by device ID and by the PPD's nickname.
 #include "printer_families.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Queue lookup against the destinations of a private cupsd.
 #include "queue_lookup.h"
 

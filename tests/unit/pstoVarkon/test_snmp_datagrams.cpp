@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The keep-alive and status requests on the wire, and the reading of the
 // printer's status reply.
 #include "snmp_datagrams.h"

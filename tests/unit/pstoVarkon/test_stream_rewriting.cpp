@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Line rewriting, page-boundary cuts and the plain copy of the PostScript writer.
 #include "stream_rewriting.h"
 

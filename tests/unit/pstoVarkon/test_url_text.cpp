@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hexadecimal digits and in-place percent-encoding and -decoding of URI text.
 #include "liaison.h"
 #include "url_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builds printer streams for the decoder's tests by hand, from the wire format
 // alone: short frames with their checksums, long frames, JBIG images made with
 // libjbig's encoder, and whole jobs of each platform. Independent of the filter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole streams: platform detection, one-page jobs of each platform decoded back
 // to the pixels that went in, keep-alive zero pairs, the listing and the summary.
 #include "stream_builder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // JBIG images: decoding what libjbig's encoder and the pbmtojbg tool write, in
 // the parameters of each platform, and refusing what is cut, too long, too big or
 // not a single-layer single-plane image.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Order of a job: job start before pages, page start, image data and page end,
 // job end last; the manual-duplex command between the two passes; collated
 // replays that repeat whole pages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of platform M items: header signature, frame types and their lengths,
 // parameter entries, data packages, and lengths larger than the stream.
 #include "stream_builder.h"

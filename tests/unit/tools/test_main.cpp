@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The varkon-decode program: exit status, the violation line, the listing, the
 // summary, page files in an output directory, and its command line.
 #include "run_process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page checks: Z bands joined by their first line and checked against the JBIG
 // header in their data, the C raster header and image checksum, M packages of
 // 64 KiB, M pages of 2 bits per pixel, and the frames of a page against each other.

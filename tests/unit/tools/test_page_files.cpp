@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Page files: PBM and PGM exactly as netpbm reads them, PNG read back through
 // netpbm's pngtopnm, for 1-bit and 2-bit pages.
 #include "page_files.h"

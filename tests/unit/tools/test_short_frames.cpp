@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reader of platform C and Z items: short-frame length and checksum, frame codes
 // per platform, data announced by a frame, PJL lines, escapes and zero pairs.
 #include "stream_builder.h"
