@@ -209,22 +209,21 @@ StreamShape stream_shape(const std::vector<uint8_t> &raster, const varkon::PageL
 
 // The printer stream as the job writes it; past the budget every write is
 // refused, the way a full disk would.
-struct Sink {
+struct Sink : varkon::PrinterSink {
     std::vector<unsigned char> bytes;
     bool refused = false;
-};
 
-size_t keep_stream(const unsigned char *data, size_t count, void *context)
-{
-    auto *sink = static_cast<Sink *>(context);
-    if (sink->refused || sink->bytes.size() + count > kOutputBudget) {
-        sink->refused = true;
-        errno = ENOSPC;
-        return 0;
+    size_t write(const unsigned char *data, size_t count) override
+    {
+        if (refused || bytes.size() + count > kOutputBudget) {
+            refused = true;
+            errno = ENOSPC;
+            return 0;
+        }
+        bytes.insert(bytes.end(), data, data + count);
+        return count;
     }
-    sink->bytes.insert(sink->bytes.end(), data, data + count);
-    return count;
-}
+};
 
 size_t open_descriptors()
 {
@@ -318,9 +317,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     setenv("PPD", work.ppdPaths[printer].c_str(), 1);
     const size_t descriptors = open_descriptors();
     Sink sink;
-    varkon::redirect_printer_stream(keep_stream, &sink);
+    run.printer = &sink;
     const int status = varkon::run_job(6, argv, run);
-    varkon::redirect_printer_stream(nullptr, nullptr);
 
     require(status == 0 || status == 1, "the job ends with 0 or 1");
     require(folder_empty(work.tmpdir), "no spool file is left in TMPDIR");

@@ -6,6 +6,7 @@
 #include "dither.h"
 
 #include "halftone_tables.h"
+#include "job_context.h"
 #include "platform.h"
 #include "prnt.h"
 
@@ -418,7 +419,7 @@ int HalftoneDither(const unsigned char *pSrcImgData, uint32_t srcImgWbytes, uint
         }
         coverage = dither_unaligned(setup, pSrcImgData, srcImgHpixels, pTarImgData, lineBits);
     }
-    gImageCoverage += coverage;
+    varkon::job_context().gImageCoverage += coverage;
     return 1;
 }
 
@@ -435,7 +436,8 @@ int halftone_dither_reference(const unsigned char *pSrcImgData, uint32_t srcImgW
 
     const DitherJob job{pSrcImgData,  srcImgWbytes,  srcImgHpixels, pTarImgData,
                         realImgWByte, bNegative != 0, platform,      screen_for(platform, b1200dpi)};
-    gImageCoverage += two_bit_mode(platform, b1200dpi) ? dither_two_bit(job) : dither_one_bit(job);
+    varkon::job_context().gImageCoverage +=
+        two_bit_mode(platform, b1200dpi) ? dither_two_bit(job) : dither_one_bit(job);
     return 1;
 }
 

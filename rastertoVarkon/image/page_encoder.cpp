@@ -5,7 +5,7 @@
 #include "page_encoder.h"
 
 #include "image_transfer.h"
-#include "job_state.h"
+#include "job_context.h"
 #include "platform.h"
 
 #include <pthread.h>
@@ -424,7 +424,7 @@ int PageEncoder::assemble_bands(JBIG_BIH &bih, std::vector<unsigned char> &outbu
             outbuf.clear();
             return encode_failure(failure_text(band.state));
         }
-        gImageChecksum = band.checksum;
+        job_context().gImageChecksum = band.checksum;
         unsigned char frame[kBandFrameLen];
         GetJbigBandCmd(frame, &bih, static_cast<uint32_t>(band.state.gJbigCompressDataLen), first);
         outbuf.insert(outbuf.end(), frame, frame + sizeof frame);
@@ -439,7 +439,7 @@ int PageEncoder::assemble_image(std::vector<unsigned char> &outbuf)
 {
     if (!wholeOk_)
         return encode_failure(failure_text(whole_));
-    gImageChecksum = image_checksum(whole_.gpCompImgData.data(), whole_.gJbigCompressDataLen);
+    job_context().gImageChecksum = image_checksum(whole_.gpCompImgData.data(), whole_.gJbigCompressDataLen);
     // The buffers change hands, so both keep their size for the next page.
     outbuf.swap(whole_.gpCompImgData);
     if (outbuf.size() > static_cast<size_t>(INT_MAX))

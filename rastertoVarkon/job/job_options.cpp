@@ -4,6 +4,7 @@
 #include "job_options.h"
 
 #include "cupsdll.h"
+#include "job_context.h"
 #include "raster_fields.h"
 
 #include <strings.h>
@@ -80,7 +81,7 @@ void complete_boolean(char *parameters, const char *argv5, ppd_file_t *ppd, cons
         return;
     ppd_option_t *option = ppdFindOption(ppd, name);
     if (option == nullptr) {
-        std::fprintf(stderr, "No find %s option\n", name);
+        varkon::job_logf("No find %s option\n", name);
         return;
     }
     if (same_text(option->defchoice, "True")) {
@@ -96,7 +97,7 @@ void complete_density(char *parameters, const char *argv5, ppd_file_t *ppd)
         return;
     ppd_option_t *option = ppdFindOption(ppd, "Density");
     if (option == nullptr) {
-        std::fprintf(stderr, "No find Density option\n");
+        varkon::job_logf("No find Density option\n");
         return;
     }
     const long level = std::strtol(option->defchoice, nullptr, 10);
@@ -116,7 +117,7 @@ void GetFunctionValue(PRINT_FUNC_INFO *pPrntFuncInfo, int num_option, cups_optio
     if (varkon::field_value(header->Duplex) != 0)
         duplex = varkon::field_value(header->Tumble) != 0 ? 2 : 1;
     pPrntFuncInfo[AUTODUPLEX].value = duplex;
-    std::fprintf(stderr, "DEBUG: ##Duplex = %d\n", duplex);
+    varkon::job_logf("DEBUG: ##Duplex = %d\n", duplex);
 
     for (int i = 0; i < FUNC_COUNT; ++i) {
         const char *text = pfcupsGetOption(pPrntFuncInfo[i].name, num_option, options);
@@ -136,25 +137,25 @@ void log_page_header2(const cups_page_header2_t *h)
 {
     const auto i = [](unsigned v) { return static_cast<int>(v); };
     const auto e = [](const auto &field) { return static_cast<int>(varkon::field_value(field)); };
-    std::fprintf(stderr, "DEBUG: Duplex = %d\n", e(h->Duplex));
-    std::fprintf(stderr, "DEBUG: HWResolution = [ %d %d ]\n", i(h->HWResolution[0]), i(h->HWResolution[1]));
-    std::fprintf(stderr, "DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", i(h->ImagingBoundingBox[0]),
+    varkon::job_logf("DEBUG: Duplex = %d\n", e(h->Duplex));
+    varkon::job_logf("DEBUG: HWResolution = [ %d %d ]\n", i(h->HWResolution[0]), i(h->HWResolution[1]));
+    varkon::job_logf("DEBUG: ImagingBoundingBox = [ %d %d %d %d ]\n", i(h->ImagingBoundingBox[0]),
                  i(h->ImagingBoundingBox[1]), i(h->ImagingBoundingBox[2]), i(h->ImagingBoundingBox[3]));
-    std::fprintf(stderr, "DEBUG: Margins = [ %d %d ]\n", i(h->Margins[0]), i(h->Margins[1]));
-    std::fprintf(stderr, "DEBUG: ManualFeed = %d\n", e(h->ManualFeed));
-    std::fprintf(stderr, "DEBUG: MediaPosition = %d\n", i(h->MediaPosition));
-    std::fprintf(stderr, "DEBUG: NumCopies = %d\n", i(h->NumCopies));
-    std::fprintf(stderr, "DEBUG: Orientation = %d\n", e(h->Orientation));
-    std::fprintf(stderr, "DEBUG: PageSize = [ %d %d ]\n", i(h->PageSize[0]), i(h->PageSize[1]));
-    std::fprintf(stderr, "DEBUG: cupsWidth = %d\n", i(h->cupsWidth));
-    std::fprintf(stderr, "DEBUG: cupsHeight = %d\n", i(h->cupsHeight));
-    std::fprintf(stderr, "DEBUG: cupsMediaType = %d\n", i(h->cupsMediaType));
-    std::fprintf(stderr, "DEBUG: cupsBitsPerColor = %d\n", i(h->cupsBitsPerColor));
-    std::fprintf(stderr, "DEBUG: cupsBitsPerPixel = %d\n", i(h->cupsBitsPerPixel));
-    std::fprintf(stderr, "DEBUG: cupsBytesPerLine = %d\n", i(h->cupsBytesPerLine));
-    std::fprintf(stderr, "DEBUG: cupsColorOrder = %d\n", e(h->cupsColorOrder));
-    std::fprintf(stderr, "DEBUG: cupsColorSpace = %d\n", e(h->cupsColorSpace));
-    std::fprintf(stderr, "DEBUG: cupsCompression = %d\n", i(h->cupsCompression));
+    varkon::job_logf("DEBUG: Margins = [ %d %d ]\n", i(h->Margins[0]), i(h->Margins[1]));
+    varkon::job_logf("DEBUG: ManualFeed = %d\n", e(h->ManualFeed));
+    varkon::job_logf("DEBUG: MediaPosition = %d\n", i(h->MediaPosition));
+    varkon::job_logf("DEBUG: NumCopies = %d\n", i(h->NumCopies));
+    varkon::job_logf("DEBUG: Orientation = %d\n", e(h->Orientation));
+    varkon::job_logf("DEBUG: PageSize = [ %d %d ]\n", i(h->PageSize[0]), i(h->PageSize[1]));
+    varkon::job_logf("DEBUG: cupsWidth = %d\n", i(h->cupsWidth));
+    varkon::job_logf("DEBUG: cupsHeight = %d\n", i(h->cupsHeight));
+    varkon::job_logf("DEBUG: cupsMediaType = %d\n", i(h->cupsMediaType));
+    varkon::job_logf("DEBUG: cupsBitsPerColor = %d\n", i(h->cupsBitsPerColor));
+    varkon::job_logf("DEBUG: cupsBitsPerPixel = %d\n", i(h->cupsBitsPerPixel));
+    varkon::job_logf("DEBUG: cupsBytesPerLine = %d\n", i(h->cupsBytesPerLine));
+    varkon::job_logf("DEBUG: cupsColorOrder = %d\n", e(h->cupsColorOrder));
+    varkon::job_logf("DEBUG: cupsColorSpace = %d\n", e(h->cupsColorSpace));
+    varkon::job_logf("DEBUG: cupsCompression = %d\n", i(h->cupsCompression));
 }
 
 namespace varkon {

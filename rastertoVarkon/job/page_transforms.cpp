@@ -3,7 +3,7 @@
 // and A5 can be fed by its long edge, and the empty side that completes an odd job.
 #include "page_transforms.h"
 
-#include "job_state.h"
+#include "job_context.h"
 #include "output_sink.h"
 #include "platform.h"
 
@@ -32,7 +32,7 @@ size_t image_bytes(const unsigned char *imgBuf, uint32_t widthBytes, uint32_t he
 void report_blank_page_failure(const char *text)
 {
     varkon::prepend_last_error(text);
-    std::fputs(prntLastError, stderr);
+    varkon::job_log(varkon::job_context().prntLastError);
 }
 
 } // namespace
@@ -86,7 +86,7 @@ void InsertBlankPage(cups_page_header2_t header, PGDI_START_PAGE_PARAM pStartPag
     const uint32_t W = startPage.userPrntAreaW;
     const uint32_t H = startPage.userPrntAreaH;
     const bool twoBit = startPage.iIs2bit == 1;
-    startPage.pageNum = static_cast<uint16_t>(g_page + 1);
+    startPage.pageNum = static_cast<uint16_t>(varkon::job_context().g_page + 1);
 
     if (!Prnt_StartPage(&startPage, platform))
         report_blank_page_failure("InsertBlankPage() :: Start page Fail ! \n");
@@ -112,7 +112,7 @@ void InsertBlankPage(cups_page_header2_t header, PGDI_START_PAGE_PARAM pStartPag
         report_blank_page_failure("InsertBlankPage() :: Send page Fail!\n");
 
     GDI_END_PAGE_PARAM endPage;
-    endPage.page = g_page + 1;
+    endPage.page = varkon::job_context().g_page + 1;
     if (!Prnt_EndPage(&endPage, platform))
         report_blank_page_failure("InsertBlankPage() :: End page Fail ! \n");
     varkon::mark_spool_page_end();

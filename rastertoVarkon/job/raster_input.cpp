@@ -1,18 +1,17 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The read callback under libcups' raster reader, and what it learns about the end
-// of the stream.
+// The read callback under libcups' raster reader, and what it learns about the
+// stream: where it ended, and page headers too large to hand to libcups.
 #include "raster_input.h"
 
 #include "cupsdll.h"
-#include "job_state.h"
 
 #include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
-#include <iterator>
 
 namespace varkon {
 
@@ -21,21 +20,84 @@ namespace {
 // How long a wait for input lasts before the cancellation is looked at again: a
 // SIGTERM that lands just before poll() would otherwise go unseen until data come.
 constexpr int kPollMilliseconds = 100;
+// libcups refills its buffer of a compressed stream with requests of this size
+// or more; answered one byte at a time, its buffer never holds the next page
+// header, which therefore always comes through a request of its own.
+constexpr size_t kRefillRequest = 65536;
+constexpr size_t kReadAhead = 65536;
+
+// The 81 words libcups swaps in a header of the other byte order: from
+// AdvanceDistance up to the texts at the end.
+constexpr size_t kFirstWord = offsetof(cups_page_header2_t, AdvanceDistance);
+constexpr size_t kWordsEnd = offsetof(cups_page_header2_t, cupsString);
+static_assert(sizeof(cups_page_header2_t) == kCupsRasterHeaderBytes, "CUPS raster headers have 1796 bytes");
+static_assert((kWordsEnd - kFirstWord) / 4 == 81, "libcups swaps 81 header words");
+
+constexpr uint32_t kSyncWords[] = {CUPS_RASTER_SYNCv1, CUPS_RASTER_SYNCv2, CUPS_RASTER_SYNC};
+constexpr uint32_t kSwappedSyncWords[] = {CUPS_RASTER_REVSYNCv1, CUPS_RASTER_REVSYNCv2, CUPS_RASTER_REVSYNC};
+
+uint32_t sync_word(const unsigned char sync[4])
+{
+    uint32_t word;
+    std::memcpy(&word, sync, sizeof word);
+    return word;
+}
+
+bool is_one_of(uint32_t word, const uint32_t (&words)[3])
+{
+    return std::find(std::begin(words), std::end(words), word) != std::end(words);
+}
 
 // The sync words of CUPS raster versions 1 to 3, in either byte order.
 bool is_cups_raster(const unsigned char sync[4])
 {
-    static const char *const kWords[] = {"RaSt", "tSaR", "RaS2", "2SaR", "RaS3", "3SaR"};
-    return std::any_of(std::begin(kWords), std::end(kWords),
-                       [sync](const char *word) { return std::memcmp(sync, word, 4) == 0; });
+    const uint32_t word = sync_word(sync);
+    return is_one_of(word, kSyncWords) || is_one_of(word, kSwappedSyncWords);
+}
+
+// What libcups itself accepts of a header; anything else it refuses without allocating.
+bool libcups_accepts(const cups_page_header2_t &h)
+{
+    const unsigned bytesPerPixel = (h.cupsBitsPerPixel + 7) / 8;
+    return h.cupsHeight != 0 && h.cupsBytesPerLine != 0 && h.cupsBytesPerLine < 0x80000000u &&
+           h.cupsBitsPerColor >= 1 && h.cupsBitsPerColor <= 16 && h.cupsBitsPerPixel >= 1 &&
+           h.cupsBitsPerPixel <= 240 && h.cupsBytesPerLine % bytesPerPixel == 0;
 }
 
 } // namespace
+
+bool decode_raw_header(const unsigned char sync[4], const unsigned char (&raw)[kCupsRasterHeaderBytes],
+                       cups_page_header2_t *header)
+{
+    if (!is_cups_raster(sync))
+        return false;
+    unsigned char bytes[kCupsRasterHeaderBytes];
+    std::memcpy(bytes, raw, sizeof bytes);
+    if (is_one_of(sync_word(sync), kSwappedSyncWords))
+        for (size_t at = kFirstWord; at < kWordsEnd; at += 4) {
+            std::swap(bytes[at], bytes[at + 3]);
+            std::swap(bytes[at + 1], bytes[at + 2]);
+        }
+    std::memcpy(header, bytes, sizeof bytes);
+    return true;
+}
+
+RasterInput::RasterInput(int fd, const std::atomic<int> &canceled, const PageLimits &limits)
+    : fd_(fd), canceled_(canceled), limits_(limits)
+{
+}
+
+RasterInput::RasterInput(const unsigned char *data, size_t size, const std::atomic<int> &canceled,
+                         const PageLimits &limits)
+    : data_(data), size_(size), canceled_(canceled), limits_(limits)
+{
+}
 
 cups_raster_t *RasterInput::open() { return pfcupsRasterOpenIO(read_callback, this, CUPS_RASTER_READ); }
 
 void RasterInput::header_read_starts()
 {
+    headerExpected_ = true;
     lastRequest_ = 0;
     bytesSinceHeader_ = 0;
     endReached_ = false;
@@ -43,7 +105,7 @@ void RasterInput::header_read_starts()
 
 bool RasterInput::ended_between_pages() const
 {
-    if (Canceled != 0)
+    if (canceled_ != 0)
         return true;
     // With nothing of a header in its buffer, libcups reads a CUPS raster header
     // straight into place: exactly its size. Holding part of one (or other
@@ -53,11 +115,25 @@ bool RasterInput::ended_between_pages() const
     return endReached_ && bytesSinceHeader_ == 0 && wholeHeaderAsked;
 }
 
+bool RasterInput::compressed_stream() const
+{
+    const uint32_t word = sync_word(sync_);
+    return syncBytes_ == 4 && (word == CUPS_RASTER_SYNCv2 || word == CUPS_RASTER_REVSYNCv2);
+}
+
 ssize_t RasterInput::read_callback(void *context, unsigned char *buffer, size_t length)
 {
     auto *input = static_cast<RasterInput *>(context);
-    const ssize_t n = input->data_ != nullptr || input->fd_ < 0 ? input->read_memory(buffer, length)
-                                                               : input->read_descriptor(buffer, length);
+    const bool header = input->headerExpected_ && length == kCupsRasterHeaderBytes && input->syncBytes_ == 4 &&
+                        is_cups_raster(input->sync_);
+    input->headerExpected_ = false;
+    ssize_t n;
+    if (header)
+        n = input->read_header(buffer, length);
+    else if (input->compressed_stream() && length >= kRefillRequest)
+        n = input->read_some(buffer, 1);
+    else
+        n = input->read_some(buffer, length);
     input->lastRequest_ = length;
     if (n > 0) {
         input->note_sync_word(buffer, static_cast<size_t>(n));
@@ -68,10 +144,57 @@ ssize_t RasterInput::read_callback(void *context, unsigned char *buffer, size_t 
     return n;
 }
 
+// A whole header, then held back from libcups when its lines exceed the cap:
+// libcups would allocate a line of that size (up to 2 GiB) before the job loop
+// could refuse the page. The job loop refuses it with the same words instead.
+ssize_t RasterInput::read_header(unsigned char *buffer, size_t length)
+{
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = read_some(buffer + got, length - got);
+        if (n <= 0)
+            return got > 0 ? static_cast<ssize_t>(got) : n;
+        got += static_cast<size_t>(n);
+    }
+    unsigned char raw[kCupsRasterHeaderBytes];
+    std::memcpy(raw, buffer, sizeof raw);
+    cups_page_header2_t header;
+    if (decode_raw_header(sync_, raw, &header) && libcups_accepts(header) &&
+        header.cupsBytesPerLine > limits_.maxRasterLineBytes) {
+        refused_ = true;
+        refusedHeader_ = header;
+        return 0;
+    }
+    return static_cast<ssize_t>(got);
+}
+
+ssize_t RasterInput::read_some(unsigned char *buffer, size_t length)
+{
+    if (data_ != nullptr || fd_ < 0)
+        return read_memory(buffer, length);
+    if (aheadStart_ == ahead_.size() && compressed_stream() && length < kCupsRasterHeaderBytes) {
+        // Small requests of a compressed stream: served from a read ahead, so
+        // that one byte at a time costs no system call.
+        ahead_.resize(kReadAhead);
+        const ssize_t n = read_descriptor(ahead_.data(), ahead_.size());
+        ahead_.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        aheadStart_ = 0;
+        if (n <= 0)
+            return n;
+    }
+    if (aheadStart_ < ahead_.size()) {
+        const size_t n = std::min(length, ahead_.size() - aheadStart_);
+        std::memcpy(buffer, ahead_.data() + aheadStart_, n);
+        aheadStart_ += n;
+        return static_cast<ssize_t>(n);
+    }
+    return read_descriptor(buffer, length);
+}
+
 ssize_t RasterInput::read_descriptor(unsigned char *buffer, size_t length)
 {
     for (;;) {
-        if (Canceled != 0)
+        if (canceled_ != 0)
             return 0;
         pollfd ready = {fd_, POLLIN, 0};
         const int polled = poll(&ready, 1, kPollMilliseconds);

@@ -2,7 +2,7 @@
 // The one place where the command layer hands bytes to the output sink.
 #include "command_send.h"
 
-#include "job_state.h"
+#include "job_context.h"
 #include "output_sink.h"
 
 namespace varkon {

@@ -8,7 +8,7 @@
 #include "command_send.h"
 #include "frames.h"
 #include "jbigCompress.h"
-#include "job_state.h"
+#include "job_context.h"
 #include "output_sink.h"
 #include "page_commands.h"
 #include "platform.h"
@@ -22,8 +22,6 @@ extern "C" {
 #include <climits>
 #include <cstring>
 #include <new>
-
-uint32_t gImageChecksum = 0;
 
 using varkon::kCached;
 using varkon::send_item;
@@ -61,7 +59,8 @@ bool encode_band(std::vector<unsigned char> &band, JBIG_BIH &bih, uint32_t posVe
     if (!JBIGCompress(&bih, band.data(), &state))
         return false;
 
-    gImageChecksum = varkon::image_checksum(state.gpCompImgData.data(), state.gJbigCompressDataLen);
+    varkon::job_context().gImageChecksum =
+        varkon::image_checksum(state.gpCompImgData.data(), state.gJbigCompressDataLen);
     if (platform == PLATFORM_Z) {
         unsigned char frame[varkon::kBandFrameLen];
         GetJbigBandCmd(frame, &bih, static_cast<uint32_t>(state.gJbigCompressDataLen), posVert);
@@ -106,7 +105,7 @@ int send_page_cz(GDI_SEND_PAGE_PARAM &param, const std::vector<unsigned char> &o
     if (platform == PLATFORM_Z) {
         param.cmpImgBytes = 0;
         unsigned char coverage[varkon::kCoverageZLen];
-        GetCoverageCmd_Z(coverage, gImageCoverage);
+        GetCoverageCmd_Z(coverage, varkon::job_context().gImageCoverage);
         if (!send_item(coverage, sizeof coverage, kCached, "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"))
             return 0;
         Insert00();

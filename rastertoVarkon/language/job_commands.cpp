@@ -6,7 +6,7 @@
 #include "bytes.h"
 #include "command_send.h"
 #include "frames.h"
-#include "job_state.h"
+#include "job_context.h"
 #include "model_table.h"
 #include "output_sink.h"
 #include "page_commands.h"
@@ -85,7 +85,7 @@ int byte_frame(unsigned char *frame, uint8_t code, uint8_t value)
     return 1;
 }
 
-bool is_model(const char *name) { return std::strcmp(gPPDFile, name) == 0; }
+bool is_model(const char *name) { return std::strcmp(varkon::job_context().gPPDFile, name) == 0; }
 
 int start_doc_z(const GDI_START_DOC_PARAM &param)
 {
@@ -104,7 +104,12 @@ int start_doc_z(const GDI_START_DOC_PARAM &param)
         return 0;
 
     char pjlPostComputerName[varkon::kHostNameSize] = {};
-    varkon::read_host_name(pjlPostComputerName);
+    // A job that names its owner's host (a print server printing for a client) sends that one.
+    const char *owner = varkon::job_context().hostName;
+    if (owner[0] != '\0')
+        std::snprintf(pjlPostComputerName, sizeof pjlPostComputerName, "%s", owner);
+    else
+        varkon::read_host_name(pjlPostComputerName);
     const size_t hostLen = std::strlen(pjlPostComputerName);
     const char *hostFail = "Prnt_StartDoc() :: send pjlHostName Fail 0 ==  \n";
     // An empty host name has nothing to send; the sink would report a zero-byte write as failed.

@@ -6,11 +6,9 @@
 #include "bytes.h"
 #include "command_send.h"
 #include "frames.h"
-#include "job_state.h"
+#include "job_context.h"
 #include "output_sink.h"
 #include "platform.h"
-
-uint32_t gImageCoverage = 0;
 
 using varkon::kCached;
 using varkon::kDevice;
@@ -43,7 +41,7 @@ int start_page_m(const GDI_START_PAGE_PARAM &param)
 
 int start_page_cz(const GDI_START_PAGE_PARAM &param, int platform)
 {
-    gImageCoverage = 0;
+    varkon::job_context().gImageCoverage = 0;
     unsigned char frame[varkon::kPageSpecLen];
     Insert00();
     GetPageSpecCmd(&param, frame, platform);
@@ -68,12 +66,12 @@ int end_page_c(GDI_END_PAGE_PARAM &param)
         return 0;
     unsigned char frame[varkon::kCoverageZLen];
     Insert00();
-    GetImageDataChenksumCmd(frame, gImageChecksum);
+    GetImageDataChenksumCmd(frame, varkon::job_context().gImageChecksum);
     if (!send_item(frame, varkon::kImageChecksumLen, kCached,
                    "Prnt_EndPage() :: send cmdImageDataChenksum Fail 0 ==  \n"))
         return 0;
     Insert00();
-    GetCoverageCmd_C(&param, frame, gImageCoverage);
+    GetCoverageCmd_C(&param, frame, varkon::job_context().gImageCoverage);
     if (!send_item(frame, varkon::kCoverageCLen, kCached, "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"))
         return 0;
     Insert00();

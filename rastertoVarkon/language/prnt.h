@@ -87,11 +87,6 @@ struct JBIG_BIH {
     uint8_t ParamOption = 0;
 };
 
-// Printed dots of the current page (C and Z coverage frames).
-extern uint32_t gImageCoverage;
-// Checksum of the compressed page that the C image checksum frame carries.
-extern uint32_t gImageChecksum;
-
 // Each returns non-zero on success and 0 after a failed write, with its text put
 // in front of prntLastError. Platform codes other than 1, 2, 3 write nothing.
 int Prnt_StartDoc(PGDI_START_DOC_PARAM pStartDocParam, int platform);

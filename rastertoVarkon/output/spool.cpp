@@ -3,7 +3,7 @@
 #include "spool.h"
 
 #include "cupsdll.h"
-#include "job_state.h"
+#include "job_context.h"
 #include "output_sink.h"
 
 #include <fcntl.h>
@@ -56,11 +56,12 @@ void close_spool_file(int &fd)
 
 bool replay_file(int fd, size_t block, const std::vector<uint64_t> &pageEnds)
 {
+    const JobContext &job = job_context();
     std::vector<unsigned char> buffer(block);
     uint64_t offset = 0;
     for (;;) {
         uint64_t limit = UINT64_MAX;
-        if (Canceled != 0) {
+        if (job.Canceled != 0) {
             const auto next = std::lower_bound(pageEnds.begin(), pageEnds.end(), offset);
             if (offset == 0 || next == pageEnds.end() || *next == offset)
                 return true;
@@ -80,21 +81,25 @@ bool replay_file(int fd, size_t block, const std::vector<uint64_t> &pageEnds)
 
 namespace {
 
-int32_t even_page_length(size_t entry) { return entry < gCacheSize.size() ? gCacheSize[entry] : 0; }
+int32_t even_page_length(const JobContext &job, size_t entry)
+{
+    return entry < job.gCacheSize.size() ? job.gCacheSize[entry] : 0;
+}
 
 } // namespace
 
 bool replay_even_pages_reversed()
 {
-    const size_t evenPages = static_cast<size_t>(g_page / 2);
+    const JobContext &job = job_context();
+    const size_t evenPages = static_cast<size_t>(job.g_page / 2);
     std::vector<off_t> offsets(evenPages + 1, 0);
     for (size_t k = 0; k < evenPages; ++k)
-        offsets[k + 1] = offsets[k] + even_page_length(k);
+        offsets[k + 1] = offsets[k] + even_page_length(job, k);
     std::vector<unsigned char> buffer(kCollateReplayBlock);
-    for (size_t k = evenPages; k-- > 0 && Canceled == 0;) {
+    for (size_t k = evenPages; k-- > 0 && job.Canceled == 0;) {
         for (off_t at = offsets[k]; at < offsets[k + 1];) {
             const size_t chunk = static_cast<size_t>(std::min<off_t>(offsets[k + 1] - at, buffer.size()));
-            if (!read_spool(gManualDuplexEvenFile, buffer.data(), chunk, at) ||
+            if (!read_spool(job.gManualDuplexEvenFile, buffer.data(), chunk, at) ||
                 !send_replay_block(buffer.data(), chunk))
                 return false;
             at += static_cast<off_t>(chunk);
@@ -109,7 +114,7 @@ int create_spool_file(char *name)
     if (fd < 0)
         return -1;
     unlink(name);
-    std::fprintf(stderr, "DEBUG: Spool file %s (already unlinked)\n", name);
+    job_logf("DEBUG: Spool file %s (already unlinked)\n", name);
     if (fd == 0) { // 0 means "no spool file" to the sink
         const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
         close(fd);
@@ -126,7 +131,7 @@ int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, c
         files->collate = create_spool_file(collateName);
         if (files->collate < 0) {
             files->collate = 0;
-            std::fputs("ERROR: Unable to create the spool file for collated copies\n", stderr);
+            job_log("ERROR: Unable to create the spool file for collated copies\n");
             return 0;
         }
     }
@@ -134,8 +139,8 @@ int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, c
         for (auto [name, slot] : {std::pair{oddName, &files->odd}, {evenName, &files->even}}) {
             const int fd = create_spool_file(name);
             if (fd < 0) {
-                std::fprintf(stderr, "%s file open fail\n", name);
-                std::fputs("ERROR: Unable to create the spool files for manual duplex\n", stderr);
+                job_logf("%s file open fail\n", name);
+                job_log("ERROR: Unable to create the spool files for manual duplex\n");
                 close_spool_file(files->odd);
                 return 0;
             }
@@ -148,11 +153,12 @@ int create_job_spool_files(bool collate, bool manualDuplex, char *collateName, c
 void use_job_spool_files(const JobSpoolFiles &files)
 {
     reset_spool_page_ends();
-    gCollateFile = files.collate;
-    gManualDuplexOddFile = files.odd;
-    gManualDuplexEvenFile = files.even;
+    JobContext &job = job_context();
+    job.gCollateFile = files.collate;
+    job.gManualDuplexOddFile = files.odd;
+    job.gManualDuplexEvenFile = files.even;
     if (files.odd != 0)
-        gSendDataToDevice = (g_page % 2 == 1) ? 1 : 0;
+        job.gSendDataToDevice = (job.g_page % 2 == 1) ? 1 : 0;
 }
 
 int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, char *oddName, char *evenName)
@@ -166,18 +172,20 @@ int open_job_spool_files(bool collate, bool manualDuplex, char *collateName, cha
 
 int replay_collation(unsigned copies)
 {
+    JobContext &job = job_context();
     bool ok = true;
-    for (unsigned copy = 1; copy < copies && Canceled == 0 && ok; ++copy)
-        ok = replay_file(gCollateFile, kCollateReplayBlock, collate_page_ends());
-    close_spool_file(gCollateFile);
+    for (unsigned copy = 1; copy < copies && job.Canceled == 0 && ok; ++copy)
+        ok = replay_file(job.gCollateFile, kCollateReplayBlock, collate_page_ends());
+    close_spool_file(job.gCollateFile);
     return ok ? 1 : 0;
 }
 
 void close_spool_files()
 {
-    close_spool_file(gCollateFile);
-    close_spool_file(gManualDuplexOddFile);
-    close_spool_file(gManualDuplexEvenFile);
+    JobContext &job = job_context();
+    close_spool_file(job.gCollateFile);
+    close_spool_file(job.gManualDuplexOddFile);
+    close_spool_file(job.gManualDuplexEvenFile);
 }
 
 } // namespace varkon

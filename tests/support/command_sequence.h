@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Header-only: it reads prntLastError, so only tests linked with the raster
-// filter's library include it.
+// Header-only: it reads the bound job's prntLastError, so only tests linked with
+// the raster core include it.
 // Checking a command sequence of the printer language item by item: the bytes a
 // Prnt_ operation writes to descriptor 1, and, for each item that can fail, the
 // failure text it leaves when the printer stream refuses exactly that item.
 #pragma once
 
 #include "hex_bytes.h"
-#include "job_state.h"
+#include "job_context.h"
 #include "limited_stdout.h"
 #include "stdout_capture.h"
 
@@ -41,7 +41,7 @@ inline SequenceItem plain(const std::string &data) { return {data, "", nullptr};
 inline CapturedRun run_captured(const std::function<int()> &op, size_t limit = std::string::npos)
 {
     CapturedRun run;
-    prntLastError[0] = '\0';
+    varkon::job_context().prntLastError[0] = '\0';
     if (limit == std::string::npos) {
         StdoutCapture capture;
         run.result = op();
@@ -51,7 +51,7 @@ inline CapturedRun run_captured(const std::function<int()> &op, size_t limit = s
         run.result = op();
         run.out = capture.finish();
     }
-    run.error = prntLastError;
+    run.error = varkon::job_context().prntLastError;
     return run;
 }
 

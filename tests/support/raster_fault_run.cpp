@@ -4,7 +4,7 @@
 
 namespace varkon::test {
 
-FaultRun raster_fault_run(const RasterJob &job, const std::string &raster)
+FaultRun raster_fault_run(const FilterJob &job, const std::string &raster)
 {
     FaultRun run;
     run.argv = {built_program("rastertoVarkon/rastertoVarkon"), job.job_id, "user", job.title, "1", job.options};

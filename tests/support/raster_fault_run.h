@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// A rastertoVarkon job (raster_job.h) run under injected faults (fault_run.h).
+// A rastertoVarkon job (filter_job.h) run under injected faults (fault_run.h).
 #pragma once
 
 #include "fault_run.h"
-#include "raster_job.h"
+#include "filter_job.h"
 
 #include <string>
 
 namespace varkon::test {
 
 // The job's command line, PPD, TMPDIR and environment, the raster on standard input.
-FaultRun raster_fault_run(const RasterJob &job, const std::string &raster);
+FaultRun raster_fault_run(const FilterJob &job, const std::string &raster);
 
 // Whether the printer stream ends with the job end of platform C or Z: the point
 // after which a manual-duplex job only waits for the user.

@@ -5,7 +5,7 @@
 // page to page; jobs of 0, 1 and 2000 pages; hostile job texts. Each case ends
 // with "nothing lost" (raster_outcome.h) and an empty TMPDIR.
 #include "raster_fault_run.h"
-#include "raster_job.h"
+#include "filter_job.h"
 #include "raster_outcome.h"
 #include "raw_raster.h"
 
@@ -44,7 +44,7 @@ RasterPage page_of(const cups_page_header2_t &h, LineFill fill = fill_rect(100, 
 }
 
 // The checks of every case: nothing lost, no spool file left behind.
-void expect_clean(const ProcessResult &r, const RasterJob &job, const Expected &expected)
+void expect_clean(const ProcessResult &r, const FilterJob &job, const Expected &expected)
 {
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.term_signal, 0);
@@ -56,7 +56,7 @@ bool logged(const ProcessResult &r, const std::string &text) { return r.err.find
 
 // A manual-duplex job, cancelled once its stream is complete: only the wait for
 // the user to turn the stack is cut short.
-ProcessResult run_manual_duplex(const RasterJob &job, const std::string &raster)
+ProcessResult run_manual_duplex(const FilterJob &job, const std::string &raster)
 {
     FaultRun run = raster_fault_run(job, raster);
     run.sigterm_when = [](const FaultProgress &p) { return ends_with_job_end(p.out); };
@@ -198,7 +198,7 @@ const FieldCase kFieldCases[] = {
 // first page sends nothing, a refused later page ends the job after the pages before.
 TEST(RasterBadInput, EveryHeaderFieldAtItsEdges)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     int tried = 0;
     for (const FieldCase &c : kFieldCases) {
         cups_page_header2_t h = inch_header();
@@ -245,7 +245,7 @@ TEST(RasterBadInput, EveryHeaderFieldAtItsEdges)
 
 TEST(RasterBadInput, ZeroCopiesPrintOneAndTheLargestCountIsSent)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     for (const unsigned copies : {0u, 65535u}) {
         cups_page_header2_t h = inch_header();
         h.NumCopies = copies;
@@ -315,7 +315,7 @@ const StreamCase kStreamCases[] = {
 TEST(RasterBadInput, StreamsCutExtendedOrEmpty)
 {
     for (int platform : {1, 2, 3}) {
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         for (const StreamCase &c : kStreamCases) {
             SCOPED_TRACE(std::string(c.name) + ", platform " + std::to_string(platform));
             const ProcessResult r = job.run_stdin(c.raster());
@@ -367,7 +367,7 @@ TEST(RasterBadInput, PageSizesThatChangeFromPageToPage)
         SCOPED_TRACE(std::string(v.options) + ", " + v.threads + " threads");
         TestPpd ppd = platform_ppd(2);
         ppd.manualDuplexMessage = "Turn the stack over";
-        RasterJob job(ppd);
+        FilterJob job(ppd);
         job.options = v.options;
         job.process.env.push_back(std::string("VARKON_THREADS=") + v.threads);
         const ProcessResult r = v.manualDuplex ? run_manual_duplex(job, raster) : job.run_stdin(raster);
@@ -412,7 +412,7 @@ TEST(RasterBadInput, ADuplexRequestThatChangesFromPageToPage)
         TestPpd ppd = platform_ppd(2);
         ppd.supportManualDuplex = "TRUE";
         ppd.manualDuplexMessage = "Turn the stack over";
-        RasterJob job(ppd);
+        FilterJob job(ppd);
         job.options = v.options;
         const std::string raster = raw_raster(pages);
         const ProcessResult r = v.manualDuplex ? run_manual_duplex(job, raster) : job.run_stdin(raster);
@@ -430,7 +430,7 @@ TEST(RasterBadInput, ADuplexRequestThatChangesFromPageToPage)
 
 TEST(RasterBadInput, ATwoThousandPageJob)
 {
-    RasterJob job(platform_ppd(3));
+    FilterJob job(platform_ppd(3));
     const std::vector<RasterPage> pages(2000, page_of(inch_header()));
     const ProcessResult r = job.run_stdin(raw_raster(pages));
     expect_clean(r, job, {2000});
@@ -445,7 +445,7 @@ TEST(RasterBadInput, AManualDuplexJobOfMoreThan2048Pages)
 {
     TestPpd ppd = platform_ppd(2);
     ppd.manualDuplexMessage = "Turn the stack over";
-    RasterJob job(ppd);
+    FilterJob job(ppd);
     job.options = "ManualDuplex=true";
     std::vector<RasterPage> pages;
     for (unsigned n = 0; n < 2103; ++n)
@@ -493,7 +493,7 @@ std::vector<std::string> hostile_texts(const std::string &marker)
 
 TEST(RasterBadInput, JobTextsArriveVerbatimAndRunNothing)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const std::string marker = job.dir.file("ran");
     const std::string raster = raw_raster({page_of(inch_header())});
     int tried = 0;
@@ -520,7 +520,7 @@ TEST(RasterBadInput, TheLastOptionOfA64KiBOptionsTextStillCounts)
 {
     TestPpd ppd = platform_ppd(2);
     ppd.booleans = {{"TonerMode", "True"}};
-    RasterJob job(ppd);
+    FilterJob job(ppd);
     job.options = "padding=" + std::string(65536, 'p') + " Duplex=DuplexNoTumble";
     const ProcessResult r = job.run_stdin(raw_raster({page_of(inch_header())}));
     expect_clean(r, job, {1});

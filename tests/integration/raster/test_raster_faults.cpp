@@ -8,7 +8,7 @@
 // and no program started; a cancelled job ends after a whole page with the job
 // end of its platform (on M a page cancelled during its rows has none).
 #include "raster_fault_run.h"
-#include "raster_job.h"
+#include "filter_job.h"
 #include "raster_outcome.h"
 #include "raw_raster.h"
 
@@ -75,7 +75,7 @@ protected:
     }
 
     // What holds after every fault.
-    void expect_clean_end(const FaultResult &r, const RasterJob &job, const Expected &expected = {})
+    void expect_clean_end(const FaultResult &r, const FilterJob &job, const Expected &expected = {})
     {
         EXPECT_FALSE(r.timed_out);
         EXPECT_EQ(r.term_signal, 0);
@@ -97,7 +97,7 @@ protected:
     }
 
     // A tmpfs as the job's TMPDIR; false where this machine cannot mount one.
-    bool mount_tmpdir(const RasterJob &job, const std::string &options)
+    bool mount_tmpdir(const FilterJob &job, const std::string &options)
     {
         if (mounted_)
             umount2(mount_point_.c_str(), MNT_DETACH);
@@ -121,7 +121,7 @@ TEST_F(RasterFaults, APrinterStreamThatCannotBeWrittenFailsTheJob)
             for (const char *options : {"", "Collate=true"}) {
                 SCOPED_TRACE(std::string(fault == StdoutFault::Closed ? "closed" : "full") + ", platform " +
                              std::to_string(platform) + ", \"" + options + "\"");
-                RasterJob job(platform_ppd(platform));
+                FilterJob job(platform_ppd(platform));
                 job.options = options;
                 FaultRun run = raster_fault_run(job, raster);
                 run.stdout_fault = fault;
@@ -143,7 +143,7 @@ TEST_F(RasterFaults, ASlowReaderGetsTheWholeJob)
     const std::string raster = busy_a6_job(3, 2);
     for (int platform : {1, 2, 3}) {
         SCOPED_TRACE("platform " + std::to_string(platform));
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         job.options = "Collate=true";
         const ProcessResult fast = job.run_stdin(raster);
         ASSERT_EQ(fast.exit_code, 0) << fast.err;
@@ -176,7 +176,7 @@ TEST_F(RasterFaults, ATemporaryFolderThatIsMissingOrReadOnlySendsNothing)
     for (const bool readOnly : {false, true}) {
         for (const SpoolingJob &spooling : kSpoolingJobs) {
             SCOPED_TRACE(std::string(readOnly ? "read-only, " : "missing, ") + spooling.name);
-            RasterJob job(platform_ppd(2));
+            FilterJob job(platform_ppd(2));
             job.options = spooling.options;
             if (readOnly) {
                 if (!mount_tmpdir(job, "ro,size=64k"))
@@ -202,7 +202,7 @@ TEST_F(RasterFaults, ATemporaryFolderThatFillsUpFailsTheJobAfterAWholeStream)
     const std::string raster = busy_a6_job(4, 2);
     for (const SpoolingJob &spooling : kSpoolingJobs) {
         SCOPED_TRACE(spooling.name);
-        RasterJob job(platform_ppd(2));
+        FilterJob job(platform_ppd(2));
         job.options = spooling.options;
         if (!mount_tmpdir(job, "size=64k,mode=0700"))
             GTEST_SKIP() << "no tmpfs can be mounted here (needs root and CAP_SYS_ADMIN)";
@@ -228,7 +228,7 @@ TEST_F(RasterFaults, CancelBeforeTheFirstPageEndsWithoutOutput)
 {
     for (int platform : {1, 2, 3}) {
         SCOPED_TRACE("platform " + std::to_string(platform));
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         FaultRun run = raster_fault_run(job, "");
         run.hold_stdin_open = true; // the raster never comes
         run.sigterm_when = [](const FaultProgress &p) { return p.elapsed_s > 0.3; };
@@ -250,7 +250,7 @@ TEST_F(RasterFaults, CancelDuringThePageRowsEndsAtAPageBoundary)
             for (const char *threads : {"1", "4"}) {
                 SCOPED_TRACE("platform " + std::to_string(platform) + (waiting ? ", waiting" : ", reading") + ", " +
                              threads + " threads");
-                RasterJob job(platform_ppd(platform));
+                FilterJob job(platform_ppd(platform));
                 job.process.env.push_back(std::string("VARKON_THREADS=") + threads);
                 FaultRun run = raster_fault_run(job, waiting ? raster.substr(0, raster.size() / 12) : raster);
                 run.hold_stdin_open = waiting;
@@ -283,7 +283,7 @@ TEST_F(RasterFaults, CancelWhileAPageIsCompressedEndsAfterIt)
     const std::string raster = raw_raster({page}, RawFormat::Uncompressed);
     for (const char *threads : {"1", "8"}) {
         SCOPED_TRACE(std::string(threads) + " threads");
-        RasterJob job(platform_ppd(1));
+        FilterJob job(platform_ppd(1));
         job.options = "DPI1200=True";
         job.process.env.push_back(std::string("VARKON_THREADS=") + threads);
         FaultRun run = raster_fault_run(job, raster);
@@ -311,7 +311,7 @@ TEST_F(RasterFaults, CancelDuringTheCollatedReplayEndsAfterAWholePage)
     const std::string raster = busy_a6_job(4, 3);
     for (int platform : {1, 2, 3}) {
         SCOPED_TRACE("platform " + std::to_string(platform));
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         job.options = "Collate=true";
         const ProcessResult whole = job.run_stdin(raster);
         const decode::DecodedStream w = decode_quickly(whole.out);
@@ -348,7 +348,7 @@ TEST_F(RasterFaults, CancelDuringManualDuplexEndsAfterAWholePage)
             SCOPED_TRACE(std::string(options) + (duringReplay ? ", during the replay" : ", during the wait"));
             TestPpd ppd = platform_ppd(2);
             ppd.manualDuplexMessage = "Turn the stack over";
-            RasterJob job(ppd);
+            FilterJob job(ppd);
             job.options = options;
             FaultRun run = raster_fault_run(job, raster);
             run.stdout_fault = StdoutFault::Slow;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The job loop of the real rastertoVarkon: command line, refused input, page
 // contents as the printer would decode them, copies, duplex blank pages.
-#include "raster_job.h"
+#include "filter_job.h"
 
 #include "varkon_decode.h"
 
@@ -30,12 +30,12 @@ RasterPage a6_page(LineFill fill = {}) { return RasterPage(gray_header(298, 420)
 
 class RasterFilter : public ::testing::Test {
 protected:
-    void expect_clean(const RasterJob &job) { EXPECT_TRUE(job.leftovers().empty()) << job.leftovers().front(); }
+    void expect_clean(const FilterJob &job) { EXPECT_TRUE(job.leftovers().empty()) << job.leftovers().front(); }
 };
 
 TEST_F(RasterFilter, WrongArgumentCountsPrintTheUsageLine)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     for (const std::vector<std::string> &args :
          {std::vector<std::string>{"1", "user", "title", "1"}, {"1", "user", "title", "1", "", "file", "extra"}}) {
         const ProcessResult r = job.run_args(args);
@@ -48,7 +48,7 @@ TEST_F(RasterFilter, WrongArgumentCountsPrintTheUsageLine)
 
 TEST_F(RasterFilter, AnEmptyStreamHasNoPagesAndSendsNothing)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const ProcessResult r = job.run_stdin("");
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(has_line(r.err, "ERROR: No pages found!\n"));
@@ -58,7 +58,7 @@ TEST_F(RasterFilter, AnEmptyStreamHasNoPagesAndSendsNothing)
 
 TEST_F(RasterFilter, AnUnreadableRasterFileIsReported)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const ProcessResult r = job.run_file(job.dir.file("missing.ras"));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(has_line(r.err, "ERROR: Unable to open raster file - : No such file or directory\n")) << r.err;
@@ -67,7 +67,7 @@ TEST_F(RasterFilter, AnUnreadableRasterFileIsReported)
 
 TEST_F(RasterFilter, PagesFromAFileOrStandardInputAreCountedAndPrinted)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const std::string raster = make_raster({a6_page(), a6_page()});
     write_file(job.dir.file("job.ras"), raster);
     for (const ProcessResult &r : {job.run_stdin(raster), job.run_file(job.dir.file("job.ras"))}) {
@@ -101,7 +101,7 @@ TEST_F(RasterFilter, WideLinesAreCentredAndExtraRowsDropped)
         if (y >= 3260)
             std::memset(line, 0, bytes);               // below the device image
     };
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const ProcessResult r = job.run_stdin(make_raster({a6_page(fill)}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const decode::DecodedStream s = decoded(r);
@@ -118,7 +118,7 @@ TEST_F(RasterFilter, ShortPagesStayWhiteBelowTheirLastRow)
 {
     cups_page_header2_t h = gray_header(298, 420);
     h.cupsHeight = 100;
-    RasterJob job(platform_ppd(3));
+    FilterJob job(platform_ppd(3));
     const ProcessResult r = job.run_stdin(make_raster({RasterPage(h, fill_rect(0, 0, 5000, 100))}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
     const decode::DecodedStream s = decoded(r);
@@ -132,7 +132,7 @@ TEST_F(RasterFilter, TheFirstPagesCopiesCountForTheWholeJob)
     cups_page_header2_t first = gray_header(298, 420), second = first;
     first.NumCopies = 3;
     second.NumCopies = 5;
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     job.options = "Collate=true";
     const ProcessResult r = job.run_stdin(make_raster({RasterPage(first), RasterPage(second)}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -150,7 +150,7 @@ TEST_F(RasterFilter, TheFirstPagesCopiesCountForTheWholeJob)
 TEST_F(RasterFilter, AnOddAutomaticDuplexJobEndsWithABlankSide)
 {
     for (int platform : {1, 2}) {
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         job.options = "Duplex=DuplexNoTumble";
         const ProcessResult r =
             job.run_stdin(make_raster({a6_page(), a6_page(), a6_page(fill_rect(200, 200, 300, 300))}));
@@ -183,7 +183,7 @@ TEST_F(RasterFilter, EveryPlatformPrintsAndThePlatformTextWorksWithoutAKnownMode
                  {platform_ppd(3), decode::Platform::M},
                  {byText, decode::Platform::C}};
     for (const auto &c : cases) {
-        RasterJob job(c.ppd);
+        FilterJob job(c.ppd);
         const ProcessResult r = job.run_stdin(make_raster({a6_page(fill_rect(200, 200, 300, 300))}));
         ASSERT_EQ(r.exit_code, 0) << r.err;
         const decode::DecodedStream s = decoded(r);
@@ -197,7 +197,7 @@ TEST_F(RasterFilter, EveryPlatformPrintsAndThePlatformTextWorksWithoutAKnownMode
 
 TEST_F(RasterFilter, APpdWithoutAPlatformIsAnErrorNotASilentEmptyJob)
 {
-    RasterJob job(platform_ppd(0));
+    FilterJob job(platform_ppd(0));
     const ProcessResult r = job.run_stdin(make_raster({a6_page()}));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(has_line(r.err, "ERROR: The printer's PPD names no Varkon printer platform")) << r.err;
@@ -211,7 +211,7 @@ TEST_F(RasterFilter, RasterThatIsNotEightBitGrayIsRefusedBeforeAnyByteIsSent)
     mono.cupsBitsPerColor = mono.cupsBitsPerPixel = 1;
     mono.cupsColorSpace = CUPS_CSPACE_K;
     mono.cupsBytesPerLine = (mono.cupsWidth + 7) / 8;
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const ProcessResult r = job.run_stdin(make_raster({RasterPage(mono)}));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(has_line(r.err, "ERROR: The page is not 8-bit grayscale raster")) << r.err;
@@ -225,7 +225,7 @@ TEST_F(RasterFilter, ARefusedLaterPageEndsTheJobCleanlyAfterThePrintedOnes)
     cups_page_header2_t huge = gray_header(298, 420);
     huge.cupsWidth = huge.cupsBytesPerLine = 1u << 20;
     huge.cupsHeight = 2;
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     job.options = "Collate=true";
     cups_page_header2_t first = gray_header(298, 420);
     first.NumCopies = 2;
@@ -247,7 +247,7 @@ TEST_F(RasterFilter, AnOversizePageSizeFromTheHeaderIsRefused)
 {
     cups_page_header2_t h = gray_header(298, 420);
     h.PageSize[0] = 100000; // not in the table: its computed image would be 833,000 pixels wide
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     const ProcessResult r = job.run_stdin(make_raster({RasterPage(h)}));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_TRUE(has_line(r.err, "ERROR: The page size is")) << r.err;
@@ -260,13 +260,13 @@ TEST_F(RasterFilter, ALongWaitBetweenPagesSendsKeepAliveBytesOnlyBetweenFrames)
 {
     const std::string one = make_raster({a6_page()});
     const std::string two = make_raster({a6_page(), a6_page()});
-    RasterJob jobZ(platform_ppd(2)), jobM(platform_ppd(3));
+    FilterJob jobZ(platform_ppd(2)), jobM(platform_ppd(3));
     // Both slow jobs at once: each waits 10.5 seconds.
     auto slowZ = std::async(std::launch::async, [&] { return jobZ.run_paused(one, 10500, two.substr(one.size())); });
     auto slowM = std::async(std::launch::async, [&] { return jobM.run_paused(one, 10500, two.substr(one.size())); });
-    const std::pair<ProcessResult, RasterJob *> slowRuns[] = {{slowZ.get(), &jobZ}, {slowM.get(), &jobM}};
+    const std::pair<ProcessResult, FilterJob *> slowRuns[] = {{slowZ.get(), &jobZ}, {slowM.get(), &jobM}};
     for (const auto &[slow, jobPtr] : slowRuns) {
-        RasterJob &job = *jobPtr;
+        FilterJob &job = *jobPtr;
         const int platform = (jobPtr == &jobZ) ? 2 : 3;
         const ProcessResult quick = job.run_stdin(two);
         ASSERT_EQ(slow.exit_code, 0) << slow.err;

@@ -4,7 +4,8 @@
 // pipeline makes of its raster: the gray page filled white, rows centred, turned
 // for duplex or long-edge feed, then dithered by the reference loop. A row whose
 // read the cancellation cuts short is white.
-#include "raster_job.h"
+#include "filter_job.h"
+#include "job_context.h"
 
 #include "dither.h"
 #include "page_transforms.h"
@@ -93,7 +94,7 @@ std::vector<FilterRun> run_at_every_count(int platform, const std::string &optio
 {
     std::vector<FilterRun> runs;
     for (const char *threads : kThreadCounts) {
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         job.options = options;
         job.process.env.push_back(std::string("VARKON_THREADS=") + threads);
         runs.push_back({threads, job.run_stdin(raster)});
@@ -192,10 +193,12 @@ Expected expected_page(const RasterPage &page, uint32_t deviceW, uint32_t device
     const bool twoBit = platform == PLATFORM_M && b1200dpi == 1;
     Expected e;
     e.bits.assign(size_t{width} * height / 8 * (twoBit ? 2 : 1), 0);
-    gImageCoverage = 0;
+    // The dither counts its dots into the job it runs for.
+    varkon::JobContext reference;
+    const varkon::JobBinding bound(reference);
     varkon::halftone_dither_reference(gray.data(), width, height, e.bits.data(), realWidth, negative, b1200dpi,
                                       platform);
-    e.coverage = gImageCoverage;
+    e.coverage = reference.gImageCoverage;
     return e;
 }
 
@@ -217,7 +220,7 @@ TEST(PagePipeline, DecodedPagesAreTheReferencePipelineOfTheirRaster)
     const std::string raster = make_raster(pages);
     for (const Case &c : cases) {
         for (const char *threads : {"1", "3"}) {
-            RasterJob job(platform_ppd(c.job.platform));
+            FilterJob job(platform_ppd(c.job.platform));
             job.options = c.job.options;
             job.process.env.push_back(std::string("VARKON_THREADS=") + threads);
             const ProcessResult r = job.run_stdin(raster);
@@ -257,7 +260,7 @@ TEST(PagePipeline, ARowWhoseReadTheCancellationCutsIsWhite)
     });
     const std::string raster = make_raster({page});
     for (int platform : {PLATFORM_C, PLATFORM_Z}) {
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         // Cancelled while the filter waits in the middle of the page; then the stream ends.
         job.process.sigterm_after_ms = 1000;
         const ProcessResult r = job.run_paused(raster.substr(0, raster.size() / 2), 2500, "");

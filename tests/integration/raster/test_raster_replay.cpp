@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Spool replays, cancellation and a printer stream that cannot be written,
 // through the real rastertoVarkon. No spool file may be left in TMPDIR.
-#include "raster_job.h"
+#include "filter_job.h"
 
 #include "varkon_decode.h"
 
@@ -58,7 +58,7 @@ TestPpd manual_duplex_ppd()
 
 TEST(Replay, CollatedCopiesRepeatTheFirstCopyByteForByte)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     job.options = "Collate=true";
     const ProcessResult r = job.run_stdin(make_raster({busy_page(3), busy_page(3)}));
     ASSERT_EQ(r.exit_code, 0) << r.err;
@@ -80,7 +80,7 @@ TEST(Replay, CollatedCopiesRepeatTheFirstCopyByteForByte)
 
 TEST(Replay, ManualDuplexPrintsOddPagesThenTheBlankAndEvenPagesReversed)
 {
-    RasterJob job(manual_duplex_ppd());
+    FilterJob job(manual_duplex_ppd());
     job.options = "Duplex=DuplexNoTumble"; // no duplexer: turned into manual duplex
     std::vector<RasterPage> pages(5, marked_page());
     const ProcessResult r = job.run_stdin(make_raster(pages));
@@ -101,7 +101,7 @@ TEST(Replay, ManualDuplexPrintsOddPagesThenTheBlankAndEvenPagesReversed)
 
 TEST(Replay, ManualDuplexInReverseOrderEndsWithTheBlankSide)
 {
-    RasterJob job(manual_duplex_ppd());
+    FilterJob job(manual_duplex_ppd());
     job.options = "ManualDuplex=true outputorder=true";
     std::vector<RasterPage> pages(5, marked_page());
     const ProcessResult r = job.run_stdin(make_raster(pages));
@@ -116,7 +116,7 @@ TEST(Replay, ManualDuplexInReverseOrderEndsWithTheBlankSide)
 // The job is cancelled while the filter waits for the rest of its raster.
 class CancelledJob : public ::testing::Test {
 protected:
-    ProcessResult run(RasterJob &job, const std::string &first, const std::string &rest)
+    ProcessResult run(FilterJob &job, const std::string &first, const std::string &rest)
     {
         job.process.sigterm_after_ms = 1000;
         return job.run_paused(first, 2500, rest);
@@ -126,7 +126,7 @@ protected:
 TEST_F(CancelledJob, BetweenPagesTheJobStillGetsItsEnd)
 {
     for (int platform : {1, 2}) {
-        RasterJob job(platform_ppd(platform));
+        FilterJob job(platform_ppd(platform));
         const std::string one = make_raster({marked_page()});
         const std::string two = make_raster({marked_page(), marked_page()});
         const ProcessResult r = run(job, one, two.substr(one.size()));
@@ -141,7 +141,7 @@ TEST_F(CancelledJob, BetweenPagesTheJobStillGetsItsEnd)
 
 TEST_F(CancelledJob, DuringTheRowsOfAPlatformMPageTheProgramStopsWithoutJobEnd)
 {
-    RasterJob job(platform_ppd(3));
+    FilterJob job(platform_ppd(3));
     job.options = "Collate=true";
     const std::string raster = make_raster({busy_page(2)});
     const ProcessResult r = run(job, raster.substr(0, raster.size() / 2), raster.substr(raster.size() / 2));
@@ -155,7 +155,7 @@ TEST_F(CancelledJob, DuringTheRowsOfAPlatformMPageTheProgramStopsWithoutJobEnd)
 
 // Runs the filter with standard output replaced by `redirect` (a shell
 // fragment that gets the filter's stream on its standard input, or "> FILE").
-ProcessResult run_redirected(RasterJob &job, const std::string &raster_path, const std::string &redirect)
+ProcessResult run_redirected(FilterJob &job, const std::string &raster_path, const std::string &redirect)
 {
     const std::string script = "{ \"$0\" \"$@\"; echo \"filter-exit=$?\" >&2; } " + redirect;
     ProcessOptions options = job.process;
@@ -169,7 +169,7 @@ ProcessResult run_redirected(RasterJob &job, const std::string &raster_path, con
 
 TEST(BrokenOutput, AFullDiskEndsTheJobWithAnError)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     job.options = "Collate=true";
     write_raster_file(job.dir.file("job.ras"), {busy_page(3), busy_page(3)});
     const ProcessResult r = run_redirected(job, job.dir.file("job.ras"), "> /dev/full");
@@ -182,7 +182,7 @@ TEST(BrokenOutput, AFullDiskEndsTheJobWithAnError)
 
 TEST(BrokenOutput, ABackendThatStopsReadingDuringTheCopiesEndsTheJobWithAnError)
 {
-    RasterJob job(platform_ppd(2));
+    FilterJob job(platform_ppd(2));
     job.options = "Collate=true";
     write_raster_file(job.dir.file("job.ras"), {busy_page(50)});
     // The reader goes away after the first copy; the replay of 49 more must give up.

@@ -3,6 +3,7 @@
 // gray level, tile phase runs across lines), negative printing, the four-level mode
 // and the dot count for the coverage frames.
 #include "dither.h"
+#include "test_job.h"
 
 #include "halftone_tables.h"
 #include "platform.h"
@@ -14,6 +15,8 @@
 #include <vector>
 
 namespace {
+
+using varkon::test::job;
 
 struct Mode {
     int platform;
@@ -39,10 +42,10 @@ Result dither(const std::vector<unsigned char> &gray, uint32_t width, uint32_t h
     r.target.assign(size_t{width} * height / 8 * (twoBit ? 2 : 1) + 2, 0);
     r.target[r.target.size() - 2] = 0xA5;
     r.target[r.target.size() - 1] = 0x5A;
-    gImageCoverage = 0;
+    job().gImageCoverage = 0;
     r.status = HalftoneDither(gray.data(), width, height, r.target.data(), realWidth ? realWidth : width, negative,
                               b1200dpi, platform);
-    r.coverage = gImageCoverage;
+    r.coverage = job().gImageCoverage;
     return r;
 }
 
@@ -213,22 +216,22 @@ TEST(Dither, RefusesMissingArgumentsWithoutWriting)
 {
     std::vector<unsigned char> gray(16 * 2, 0);
     std::vector<unsigned char> target(4, 0x33);
-    gImageCoverage = 5;
+    job().gImageCoverage = 5;
     EXPECT_EQ(HalftoneDither(nullptr, 16, 2, target.data(), 16, 0, 0, PLATFORM_C), 0);
     EXPECT_EQ(HalftoneDither(gray.data(), 16, 2, nullptr, 16, 0, 0, PLATFORM_C), 0);
     EXPECT_EQ(HalftoneDither(gray.data(), 16, 2, target.data(), 16, 0, 0, PLATFORM_NONE), 0);
     EXPECT_EQ(HalftoneDither(gray.data(), 16, 0, target.data(), 16, 0, 0, PLATFORM_C), 1);
     EXPECT_EQ(target, std::vector<unsigned char>(4, 0x33));
-    EXPECT_EQ(gImageCoverage, 5u);
+    EXPECT_EQ(job().gImageCoverage, 5u);
 }
 
 TEST(Dither, CoverageAccumulatesOverCalls)
 {
     std::vector<unsigned char> gray(16 * 2, 0);
     std::vector<unsigned char> target(4, 0);
-    gImageCoverage = 10;
+    job().gImageCoverage = 10;
     HalftoneDither(gray.data(), 16, 2, target.data(), 16, 0, 0, PLATFORM_Z);
-    EXPECT_EQ(gImageCoverage, 10u + 32);
+    EXPECT_EQ(job().gImageCoverage, 10u + 32);
 }
 
 } // namespace
@@ -273,10 +276,10 @@ Result dither_with(int (*fn)(const unsigned char *, uint32_t, uint32_t, unsigned
     r.target.assign((bits + 7) / 8 + 2, 0);
     r.target[r.target.size() - 2] = 0xA5;
     r.target[r.target.size() - 1] = 0x5A;
-    gImageCoverage = 7; // the dither adds to what the page already counted
+    job().gImageCoverage = 7; // the dither adds to what the page already counted
     r.status = fn(gray.data(), width, height, r.target.data(), realWidth, c.negative, c.mode.b1200dpi,
                   c.mode.platform);
-    r.coverage = gImageCoverage;
+    r.coverage = job().gImageCoverage;
     return r;
 }
 

@@ -7,7 +7,7 @@
 
 #include "dither.h"
 #include "image_transfer.h"
-#include "job_state.h"
+#include "test_job.h"
 #include "platform.h"
 #include "prnt.h"
 
@@ -28,6 +28,8 @@
 #include <vector>
 
 namespace {
+
+using varkon::test::job;
 
 // A dithered page: dark strokes on white with a gray photo block, so that the
 // encoder meets typical lines, busy lines and adaptive-template moves.
@@ -72,10 +74,10 @@ struct Encoded {
 Encoded single_threaded(GDI_SEND_PAGE_PARAM param, int platform)
 {
     Encoded e;
-    gImageChecksum = 0x1234;
+    job().gImageChecksum = 0x1234;
     e.bih = varkon::jbig_bih_for(param, platform);
     e.count = OutputJbigkitCompression(&param, &e.bih, e.bytes, platform);
-    e.checksum = gImageChecksum;
+    e.checksum = job().gImageChecksum;
     return e;
 }
 
@@ -96,12 +98,12 @@ Encoded with_encoder(varkon::PageEncoder &encoder, GDI_SEND_PAGE_PARAM param, in
                      const std::vector<uint32_t> &lines)
 {
     Encoded e;
-    gImageChecksum = 0x1234;
+    job().gImageChecksum = 0x1234;
     encoder.begin(param, platform);
     for (uint32_t line : lines)
         encoder.line_done(line);
     e.count = encoder.finish(e.bih, e.bytes);
-    e.checksum = gImageChecksum;
+    e.checksum = job().gImageChecksum;
     return e;
 }
 
@@ -223,7 +225,7 @@ TEST(PageEncoder, PacedEncoderKeepsUpWithLinesWrittenWhileItRuns)
                 std::this_thread::sleep_for(std::chrono::microseconds(300)); // let the encoder catch up
         }
         got.count = encoder.finish(got.bih, got.bytes);
-        got.checksum = gImageChecksum;
+        got.checksum = job().gImageChecksum;
         expect_same(got, want, "platform " + std::to_string(platform));
     }
 }
@@ -233,14 +235,14 @@ TEST(PageEncoder, FailsLikeTheSingleThreadedEncoderWithoutAnImage)
     varkon::EncoderPool pool(2);
     varkon::PageEncoder encoder(pool);
     for (int platform : {PLATFORM_C, PLATFORM_Z, PLATFORM_M}) {
-        prntLastError[0] = '\0';
+        job().prntLastError[0] = '\0';
         encoder.begin(page_param(64, 300, platform, nullptr), platform);
         for (uint32_t line = 0; line < 300; ++line)
             encoder.line_done(line);
         JBIG_BIH bih;
         std::vector<unsigned char> out;
         EXPECT_EQ(encoder.finish(bih, out), -1);
-        EXPECT_STREQ(prntLastError, "OutputJbigkitCompression() :: no page image Fail .  \n");
+        EXPECT_STREQ(job().prntLastError, "OutputJbigkitCompression() :: no page image Fail .  \n");
         EXPECT_TRUE(out.empty());
     }
 }

@@ -7,7 +7,7 @@
 #include "command_sequence.h"
 #include "hex_bytes.h"
 #include "jbig_decode.h"
-#include "job_state.h"
+#include "test_job.h"
 #include "output_sink.h"
 #include "platform.h"
 
@@ -115,9 +115,7 @@ class BlankPage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gSendDataToDevice = 1;
-        gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
-        g_page = 3;
+        job().g_page = 3;
         header = {};
         header.HWResolution[0] = 600;
         header.HWResolution[1] = 600;
@@ -139,7 +137,7 @@ TEST_F(BlankPage, CNumbersThePageAfterTheLastAndPrintsNothing)
         return 1;
     });
     EXPECT_EQ(start.pageNum, 4);
-    EXPECT_EQ(g_page, 3);
+    EXPECT_EQ(job().g_page, 3);
     EXPECT_EQ(run.error, "");
     // Page start: 00 00, then the page specification with page number 4.
     ASSERT_GT(run.out.size(), 100u);
@@ -191,11 +189,11 @@ TEST_F(BlankPage, FailuresAreReportedAndTheRestStillSent)
     std::fflush(stderr);
     const CapturedRun run = [&] {
         CapturedRun r;
-        prntLastError[0] = '\0';
+        job().prntLastError[0] = '\0';
         StdoutCapture capture(StdoutCapture::Target::Full);
         InsertBlankPage(header, &start, PLATFORM_Z);
         capture.finish();
-        r.error = prntLastError;
+        r.error = job().prntLastError;
         return r;
     }();
     const std::string endFirst = "InsertBlankPage() :: End page Fail ! \nPrnt_EndPage() :: send formFeedCmd Fail 0 ==  \n";

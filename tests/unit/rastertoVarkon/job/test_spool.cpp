@@ -2,7 +2,7 @@
 // Spool files and their replays: collated copies and the second pass of manual duplex.
 #include "spool.h"
 
-#include "job_state.h"
+#include "test_job.h"
 #include "manual_duplex_end.h"
 #include "output_sink.h"
 #include "page_transforms.h"
@@ -18,6 +18,8 @@
 
 namespace {
 
+using varkon::test::job;
+
 using varkon::test::StdoutCapture;
 
 int send(const std::string &s) { return SendDataToFile(reinterpret_cast<const unsigned char *>(s.data()), s.size(), 1); }
@@ -29,11 +31,7 @@ protected:
 
     void SetUp() override
     {
-        gSendDataToDevice = 1;
-        gCacheSize.clear();
-        g_page = 1;
-        Canceled = 0;
-        varkon::reset_sink_failures();
+        job().g_page = 1;
         // A small page for the blank sides of manual duplex.
         startPage.paperSize = 0;
         startPage.resolutionX = startPage.resolutionY = 60;
@@ -47,9 +45,9 @@ protected:
     void print_pages(int pages, bool manualDuplex)
     {
         for (int page = 1; page <= pages; ++page) {
-            g_page = page;
+            job().g_page = page;
             if (manualDuplex)
-                gSendDataToDevice = page % 2;
+                job().gSendDataToDevice = page % 2;
             ASSERT_EQ(send("P" + std::to_string(page)), 1);
         }
     }
@@ -58,11 +56,11 @@ protected:
     std::string blank_page()
     {
         StdoutCapture out;
-        const int odd = gManualDuplexOddFile, even = gManualDuplexEvenFile;
-        gManualDuplexOddFile = gManualDuplexEvenFile = 0;
+        const int odd = job().gManualDuplexOddFile, even = job().gManualDuplexEvenFile;
+        job().gManualDuplexOddFile = job().gManualDuplexEvenFile = 0;
         InsertBlankPage(varkon::test::gray_header(100, 100), &startPage, PLATFORM_Z);
-        gManualDuplexOddFile = odd;
-        gManualDuplexEvenFile = even;
+        job().gManualDuplexOddFile = odd;
+        job().gManualDuplexEvenFile = even;
         return out.finish();
     }
 
@@ -103,15 +101,15 @@ TEST_F(Spool, SpoolFilesAreGoneFromTheDirectoryButUsable)
 TEST_F(Spool, TheJobOpensOnlyTheFilesItReplays)
 {
     ASSERT_EQ(varkon::open_job_spool_files(true, false, collateName, oddName, evenName), 1);
-    EXPECT_GT(gCollateFile, 0);
-    EXPECT_EQ(gManualDuplexOddFile, 0);
+    EXPECT_GT(job().gCollateFile, 0);
+    EXPECT_EQ(job().gManualDuplexOddFile, 0);
     varkon::close_spool_files();
     // Manual duplex never replays the collation file, so it does not get one.
     ASSERT_EQ(varkon::open_job_spool_files(true, true, collateName, oddName, evenName), 1);
-    EXPECT_EQ(gCollateFile, 0);
-    EXPECT_GT(gManualDuplexOddFile, 0);
-    EXPECT_GT(gManualDuplexEvenFile, 0);
-    EXPECT_EQ(gSendDataToDevice, 1);
+    EXPECT_EQ(job().gCollateFile, 0);
+    EXPECT_GT(job().gManualDuplexOddFile, 0);
+    EXPECT_GT(job().gManualDuplexEvenFile, 0);
+    EXPECT_EQ(job().gSendDataToDevice, 1);
 }
 
 TEST_F(Spool, CollatedCopiesReplayTheSpooledStreamByteForByte)
@@ -121,15 +119,15 @@ TEST_F(Spool, CollatedCopiesReplayTheSpooledStreamByteForByte)
     for (size_t i = 0; i < page.size(); ++i)
         page[i] = static_cast<char>(i % 253);
     StdoutCapture live;
-    g_page = 1;
+    job().g_page = 1;
     send(page);
-    g_page = 2;
+    job().g_page = 2;
     send("P2");
     const std::string first = live.finish();
     StdoutCapture out;
     EXPECT_EQ(varkon::replay_collation(3), 1);
     EXPECT_EQ(out.finish(), first + first);
-    EXPECT_EQ(gCollateFile, 0);
+    EXPECT_EQ(job().gCollateFile, 0);
 }
 
 TEST_F(Spool, AReplayIntoAClosedOutputEndsInsteadOfSpinning)
@@ -152,7 +150,7 @@ TEST_F(Spool, ACancelledJobMakesNoFurtherCopies)
         StdoutCapture live;
         send("P1");
     }
-    Canceled = 1;
+    job().Canceled = 1;
     StdoutCapture out;
     EXPECT_EQ(varkon::replay_collation(3), 1);
     EXPECT_EQ(out.finish(), "");
@@ -167,8 +165,8 @@ TEST_F(Spool, ManualDuplexSendsTheBlankSideFirstThenEvenPagesInReverse)
     const std::string blank = blank_page();
     ASSERT_FALSE(blank.empty());
     EXPECT_EQ(finish_manual_duplex(false, 1, false), kManualDuplexZ + blank + "P4P2");
-    EXPECT_EQ(gManualDuplexOddFile, 0);
-    EXPECT_EQ(gManualDuplexEvenFile, 0);
+    EXPECT_EQ(job().gManualDuplexOddFile, 0);
+    EXPECT_EQ(job().gManualDuplexEvenFile, 0);
 }
 
 TEST_F(Spool, ManualDuplexInReverseOrderPutsTheBlankSideLast)

@@ -12,7 +12,7 @@
 #include "hex_bytes.h"
 #include "jbigCompress.h"
 #include "jbig_decode.h"
-#include "job_state.h"
+#include "test_job.h"
 #include "output_sink.h"
 #include "page_commands.h"
 #include "platform.h"
@@ -280,7 +280,7 @@ TEST(JbigRoundTrip, ChecksumOfTheCompressedPage)
     std::vector<unsigned char> image = text_like_page(320, 300);
     GDI_SEND_PAGE_PARAM p = page_param(image, 320, 300, PLATFORM_C);
     const std::string bie = compress(p, PLATFORM_C);
-    EXPECT_EQ(gImageChecksum,
+    EXPECT_EQ(job().gImageChecksum,
               varkon::image_checksum(reinterpret_cast<const unsigned char *>(bie.data()), bie.size()));
 
     // On Z the value describes the last band.
@@ -289,7 +289,7 @@ TEST(JbigRoundTrip, ChecksumOfTheCompressedPage)
     ASSERT_EQ(bands.size(), 2u);
     const std::string data = compress(z, PLATFORM_Z);
     const std::string last = data.substr(data.size() - bands[1].size);
-    EXPECT_EQ(gImageChecksum,
+    EXPECT_EQ(job().gImageChecksum,
               varkon::image_checksum(reinterpret_cast<const unsigned char *>(last.data()), last.size()));
 }
 
@@ -297,9 +297,7 @@ class SendPageSequence : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gSendDataToDevice = 1;
-        gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
-        g_page = 1;
+        job().g_page = 1;
     }
     static SequenceItem item(const std::string &data, const std::string &failure) { return {data, failure, nullptr}; }
 };
@@ -327,7 +325,7 @@ TEST_F(SendPageSequence, PlatformZ)
     p.cmpImgBytes = 0;
     unsigned char header[18];
     GetRasterImageCmd(&p, header);
-    gImageCoverage = 4095999;
+    job().gImageCoverage = 4095999;
     expect_sequence({item(bytes("0B 07 19 3F 3F 00 57"), "Prnt_EndPage() :: send cmdCoverage Fail 0 ==  \n"),
                      plain(bytes("00 00")),
                      item(std::string(reinterpret_cast<char *>(header), 18),
@@ -414,7 +412,7 @@ protected:
     void SetUp() override
     {
         SendPageSequence::SetUp();
-        std::strcpy(gPPDFile, "Varkon Oskel 301 Series");
+        std::strcpy(job().gPPDFile, "Varkon Oskel 301 Series");
         gray.assign(size_t{kW} * kH, 255);
         for (uint32_t y = 40; y < 260; ++y)
             for (uint32_t x = 30; x < 290; ++x)
@@ -433,7 +431,6 @@ protected:
         endPage.paperWidthE = 210;
         endDoc.page = 1;
     }
-    void TearDown() override { gPPDFile[0] = '\0'; }
 
     int run_job(int platform)
     {

@@ -6,7 +6,7 @@
 #include "command_sequence.h"
 #include "frames.h"
 #include "hex_bytes.h"
-#include "job_state.h"
+#include "test_job.h"
 #include "model_table.h"
 #include "output_sink.h"
 #include "platform.h"
@@ -140,12 +140,9 @@ class JobSequence : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gSendDataToDevice = 1;
-        gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
-        g_page = 1;
-        std::strcpy(gPPDFile, "Varkon Oskel 301 Series");
+        job().g_page = 1;
+        std::strcpy(job().gPPDFile, "Varkon Oskel 301 Series");
     }
-    void TearDown() override { gPPDFile[0] = '\0'; }
 
     static SequenceItem item(const std::string &data, const std::string &failure) { return {data, failure, nullptr}; }
 
@@ -228,14 +225,14 @@ TEST_F(JobSequence, StartDocOnZ)
     GDI_START_DOC_PARAM param = duplex_job_300();
     expect_sequence(start_doc_z(false, false), [&] { return Prnt_StartDoc(&param, PLATFORM_Z); });
 
-    std::strcpy(gPPDFile, varkon::kTamrelModelName);
+    std::strcpy(job().gPPDFile, varkon::kTamrelModelName);
     expect_sequence(start_doc_z(true, false), [&] { return Prnt_StartDoc(&param, PLATFORM_Z); });
 
-    std::strcpy(gPPDFile, varkon::kDrevanModelName);
+    std::strcpy(job().gPPDFile, varkon::kDrevanModelName);
     expect_sequence(start_doc_z(false, true), [&] { return Prnt_StartDoc(&param, PLATFORM_Z); });
 
     // A name that merely begins with the Tamrel name is another model.
-    std::strcpy(gPPDFile, (std::string(varkon::kTamrelModelName) + " II").c_str());
+    std::strcpy(job().gPPDFile, (std::string(varkon::kTamrelModelName) + " II").c_str());
     expect_sequence(start_doc_z(false, false), [&] { return Prnt_StartDoc(&param, PLATFORM_Z); });
 }
 

@@ -7,7 +7,7 @@
 #include "command_sequence.h"
 #include "frames.h"
 #include "hex_bytes.h"
-#include "job_state.h"
+#include "test_job.h"
 #include "output_sink.h"
 #include "platform.h"
 
@@ -153,9 +153,7 @@ class PageSequence : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        gSendDataToDevice = 1;
-        gCollateFile = gManualDuplexOddFile = gManualDuplexEvenFile = 0;
-        g_page = 3;
+        job().g_page = 3;
     }
     static SequenceItem item(const std::string &data, const std::string &failure) { return {data, failure, nullptr}; }
 };
@@ -170,11 +168,11 @@ TEST_F(PageSequence, StartPageOnCAndZ)
     const SequenceItem specC = item(frame_string(spec, 18), "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n");
     const SequenceItem customItem =
         item(frame_string(custom, 12), "Prnt_StartPage() :: send cmdCustomPaper Fail 0 ==  \n");
-    gImageCoverage = 77;
+    job().gImageCoverage = 77;
     expect_sequence({plain(kZeros), specC, plain(kZeros), customItem, plain(kZeros),
                      item(bytes("0B 04 32 BF"), "Prnt_StartPage() :: send hostUseCmd Fail 0 ==  \n"), plain(kZeros)},
                     [&] { return Prnt_StartPage(&p, PLATFORM_C); });
-    EXPECT_EQ(gImageCoverage, 0u);
+    EXPECT_EQ(job().gImageCoverage, 0u);
 
     GetPageSpecCmd(&p, spec, PLATFORM_Z);
     const SequenceItem specZ = item(frame_string(spec, 18), "Prnt_StartPage() :: send cmdPageSpec Fail 0 ==  \n");
@@ -196,9 +194,9 @@ TEST_F(PageSequence, StartPageOnM)
         s.push_back(item(frame_string(entry, 12), params[i].failure));
     }
     EXPECT_EQ(hex(s[17].data), "00 00 00 0C FF 00 01 00 00 00 00 03");
-    gImageCoverage = 77;
+    job().gImageCoverage = 77;
     expect_sequence(s, [&] { return Prnt_StartPage(&p, PLATFORM_M); });
-    EXPECT_EQ(gImageCoverage, 77u);
+    EXPECT_EQ(job().gImageCoverage, 77u);
     EXPECT_EQ(std::string(params[5].failure), "Prnt_StartPage() :: send INPUT_TRAY_PARAM Fail 0 ==  \n");
 }
 
@@ -210,8 +208,8 @@ TEST_F(PageSequence, EndPageOnEachPlatform)
     end.resolutionE = 600;
     end.densityE = 2;
     end.paperWidthE = 210;
-    gImageChecksum = 0x9E;
-    gImageCoverage = 1000000;
+    job().gImageChecksum = 0x9E;
+    job().gImageCoverage = 1000000;
     const Sequence c = {
         item(bytes("1B FF 2D 31 32 33 34 35 58"), "Prnt_EndPage() :: send UEL_CMD_C Fail 0 ==  \n"),
         plain(kZeros),
@@ -256,8 +254,8 @@ TEST_F(PageSequence, ManualDuplexCommandGoesToThePrinterOnly)
 {
     // A collation spool is open: the command between the passes must not land in it.
     char path[] = "/tmp/varkon-spool-XXXXXX";
-    gCollateFile = mkstemp(path);
-    ASSERT_GE(gCollateFile, 0);
+    job().gCollateFile = mkstemp(path);
+    ASSERT_GE(job().gCollateFile, 0);
     unlink(path);
 
     expect_sequence({item(bytes("00 00 00 10 00 00 00 0B 00 00 00 00 00 00 5A 5A"),
@@ -267,14 +265,14 @@ TEST_F(PageSequence, ManualDuplexCommandGoesToThePrinterOnly)
                     [] { return SendManualDuplexCmd(PLATFORM_Z); });
     expect_sequence({item(bytes("0B 04 30 C1"), "Prnt_EndPage() :: send manualDuplexCmd Fail 0 ==  \n")},
                     [] { return SendManualDuplexCmd(PLATFORM_C); });
-    EXPECT_EQ(lseek(gCollateFile, 0, SEEK_END), 0);
+    EXPECT_EQ(lseek(job().gCollateFile, 0, SEEK_END), 0);
 
     // Page commands, in contrast, are spooled for the copies.
     GDI_END_PAGE_PARAM end;
     run_captured([&] { return Prnt_EndPage(&end, PLATFORM_Z); });
-    EXPECT_EQ(lseek(gCollateFile, 0, SEEK_END), 6);
-    close(gCollateFile);
-    gCollateFile = 0;
+    EXPECT_EQ(lseek(job().gCollateFile, 0, SEEK_END), 6);
+    close(job().gCollateFile);
+    job().gCollateFile = 0;
 
     EXPECT_EQ(run_captured([] { return SendManualDuplexCmd(0); }).result, 0);
 }

@@ -3,7 +3,7 @@
 // even-page index, failed writes, and the keep-alive handler.
 #include "output_sink.h"
 
-#include "job_state.h"
+#include "test_job.h"
 #include "spool.h"
 #include "stdout_capture.h"
 
@@ -18,6 +18,8 @@
 #include <thread>
 
 namespace {
+
+using varkon::test::job;
 
 using varkon::test::StdoutCapture;
 
@@ -42,28 +44,17 @@ std::string contents(int fd)
 class Sink : public ::testing::Test {
 protected:
     char name[255] = {};
-    void SetUp() override
-    {
-        gSendDataToDevice = 1;
-        gCacheSize.clear();
-        g_page = 1;
-        prntLastError[0] = '\0';
-        varkon::reset_sink_failures();
-    }
-    void TearDown() override
-    {
-        varkon::close_spool_files();
-        g_ismiddlepage = 1;
-    }
+    void SetUp() override { job().g_page = 1; }
+    void TearDown() override { varkon::close_spool_files(); }
     int spool() { return varkon::create_spool_file(name); }
 };
 
 TEST_F(Sink, SendsExactlyTheBytesAndMarksTheStreamBusy)
 {
     StdoutCapture out;
-    g_ismiddlepage = 0;
+    job().g_ismiddlepage = 0;
     EXPECT_EQ(send(std::string("\x0b\x04\x32\xbf\x00\x00", 6)), 1);
-    EXPECT_EQ(g_ismiddlepage, 1);
+    EXPECT_EQ(job().g_ismiddlepage, 1);
     EXPECT_EQ(out.finish(), std::string("\x0b\x04\x32\xbf\x00\x00", 6));
 }
 
@@ -72,77 +63,77 @@ TEST_F(Sink, NothingToSendIsAFailure)
     StdoutCapture out;
     EXPECT_EQ(SendDataToFile(bytes("x"), 0, 1), 0);
     EXPECT_EQ(SendDataToFile(nullptr, 4, 1), 0);
-    EXPECT_STREQ(prntLastError, "SendDataToFile() :: NULL == pData");
+    EXPECT_STREQ(job().prntLastError, "SendDataToFile() :: NULL == pData");
     EXPECT_EQ(out.finish(), "");
     EXPECT_FALSE(varkon::printer_stream_failed());
 }
 
 TEST_F(Sink, CachedBytesAreAlsoSpooledForCollation)
 {
-    gCollateFile = spool();
-    ASSERT_GT(gCollateFile, 0);
+    job().gCollateFile = spool();
+    ASSERT_GT(job().gCollateFile, 0);
     StdoutCapture out;
     EXPECT_EQ(send("frame", 1), 1);
     EXPECT_EQ(send("device-only", 0), 1);
     EXPECT_EQ(out.finish(), "framedevice-only");
-    EXPECT_EQ(contents(gCollateFile), "frame");
+    EXPECT_EQ(contents(job().gCollateFile), "frame");
 }
 
 TEST_F(Sink, ManualDuplexPrintsOddPagesAndOnlySpoolsEvenOnes)
 {
-    gManualDuplexOddFile = spool();
-    gManualDuplexEvenFile = spool();
+    job().gManualDuplexOddFile = spool();
+    job().gManualDuplexEvenFile = spool();
     StdoutCapture out;
     for (int page = 1; page <= 5; ++page) {
-        g_page = page;
-        gSendDataToDevice = page % 2;
+        job().g_page = page;
+        job().gSendDataToDevice = page % 2;
         const std::string data = "page" + std::to_string(page) + std::string(page, '.');
         EXPECT_EQ(send(data), 1);
     }
     EXPECT_EQ(out.finish(), "page1.page3...page5.....");
-    EXPECT_EQ(contents(gManualDuplexOddFile), "page1.page3...page5.....");
-    EXPECT_EQ(contents(gManualDuplexEvenFile), "page2..page4....");
-    ASSERT_EQ(gCacheSize.size(), 2u);
-    EXPECT_EQ(gCacheSize[0], 7);
-    EXPECT_EQ(gCacheSize[1], 9);
+    EXPECT_EQ(contents(job().gManualDuplexOddFile), "page1.page3...page5.....");
+    EXPECT_EQ(contents(job().gManualDuplexEvenFile), "page2..page4....");
+    ASSERT_EQ(job().gCacheSize.size(), 2u);
+    EXPECT_EQ(job().gCacheSize[0], 7);
+    EXPECT_EQ(job().gCacheSize[1], 9);
 }
 
 TEST_F(Sink, TheEvenPageIndexGrowsPastAThousandPages)
 {
-    gManualDuplexEvenFile = spool();
-    gSendDataToDevice = 0;
+    job().gManualDuplexEvenFile = spool();
+    job().gSendDataToDevice = 0;
     for (int page = 2; page <= 4100; page += 2) {
-        g_page = page;
+        job().g_page = page;
         ASSERT_EQ(send("ab"), 1);
         ASSERT_EQ(send("c"), 1);
     }
-    ASSERT_EQ(gCacheSize.size(), 2050u);
-    EXPECT_EQ(gCacheSize[1024], 3);
-    EXPECT_EQ(gCacheSize[2049], 3);
+    ASSERT_EQ(job().gCacheSize.size(), 2050u);
+    EXPECT_EQ(job().gCacheSize[1024], 3);
+    EXPECT_EQ(job().gCacheSize[2049], 3);
 }
 
 TEST_F(Sink, AFullOrClosedOutputIsReportedAndRemembered)
 {
     for (auto target : {StdoutCapture::Target::Full, StdoutCapture::Target::Closed}) {
-        varkon::reset_sink_failures();
+        job().printerStreamFailed = false;
         StdoutCapture out(target);
         EXPECT_EQ(send("frame"), 0);
         EXPECT_EQ(Insert00(), 0);
         out.finish();
         EXPECT_TRUE(varkon::printer_stream_failed());
         EXPECT_EQ(varkon::printer_stream_errno(), target == StdoutCapture::Target::Full ? ENOSPC : EPIPE);
-        EXPECT_EQ(std::strncmp(prntLastError, "Insert00() :: Send 00 00 to file Fail0 ==  \n", 44), 0);
+        EXPECT_EQ(std::strncmp(job().prntLastError, "Insert00() :: Send 00 00 to file Fail0 ==  \n", 44), 0);
     }
 }
 
 TEST_F(Sink, TheLastDestinationDecidesTheResultButAFailedOutputStaysKnown)
 {
-    gCollateFile = spool();
+    job().gCollateFile = spool();
     StdoutCapture out(StdoutCapture::Target::Full);
     EXPECT_EQ(send("frame"), 1);
     out.finish();
     EXPECT_TRUE(varkon::printer_stream_failed());
-    EXPECT_EQ(contents(gCollateFile), "frame");
+    EXPECT_EQ(contents(job().gCollateFile), "frame");
 }
 
 // A full spool is reported at the job end; the frame the printer received
@@ -150,8 +141,8 @@ TEST_F(Sink, TheLastDestinationDecidesTheResultButAFailedOutputStaysKnown)
 // Only a page that goes to the spool alone fails with it, and only once.
 TEST_F(Sink, AFullSpoolLeavesThePrinterStreamWhole)
 {
-    gCollateFile = open("/dev/full", O_WRONLY | O_CLOEXEC);
-    ASSERT_GT(gCollateFile, 0);
+    job().gCollateFile = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GT(job().gCollateFile, 0);
     {
         StdoutCapture out;
         EXPECT_EQ(send("frame"), 1);
@@ -161,8 +152,8 @@ TEST_F(Sink, AFullSpoolLeavesThePrinterStreamWhole)
     EXPECT_TRUE(varkon::spool_write_failed());
     EXPECT_FALSE(varkon::printer_stream_failed());
 
-    varkon::reset_sink_failures();
-    gSendDataToDevice = 0;
+    job().spoolFailed = false;
+    job().gSendDataToDevice = 0;
     StdoutCapture out;
     EXPECT_EQ(send("back side"), 0);
     EXPECT_EQ(send("more"), 1) << "nothing more is spooled after the first failure";
@@ -202,14 +193,17 @@ TEST_F(Sink, PartialAndWouldBlockWritesStillDeliverEveryByteInOrder)
 
 TEST_F(Sink, KeepAliveWritesTwoZeroBytesOnlyBetweenPagesAndNeverSpools)
 {
-    gCollateFile = spool();
+    job().gCollateFile = spool();
     StdoutCapture out;
-    g_ismiddlepage = 1;
+    SendDummyCommand(SIGALRM); // no job of the filter's yet
+    varkon::set_signal_job(&job());
+    job().g_ismiddlepage = 1;
     SendDummyCommand(SIGALRM);
-    g_ismiddlepage = 0;
+    job().g_ismiddlepage = 0;
     SendDummyCommand(SIGALRM);
+    varkon::set_signal_job(nullptr);
     EXPECT_EQ(out.finish(), std::string(2, '\0'));
-    EXPECT_EQ(contents(gCollateFile), "");
+    EXPECT_EQ(contents(job().gCollateFile), "");
 }
 
 } // namespace

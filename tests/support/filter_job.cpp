@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The real rastertoVarkon with a CUPS command line, a test PPD and a private TMPDIR.
-#include "raster_job.h"
+#include "filter_job.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,14 +34,14 @@ TestPpd platform_ppd(int platform)
     return ppd;
 }
 
-RasterJob::RasterJob(const TestPpd &ppd)
+FilterJob::FilterJob(const TestPpd &ppd)
 {
     ppd_path = write_test_ppd(dir.file("printer.ppd"), ppd);
     tmpdir = dir.file("tmp");
     mkdir(tmpdir.c_str(), 0700);
 }
 
-ProcessResult RasterJob::run_args(const std::vector<std::string> &args, const std::string &stdin_data)
+ProcessResult FilterJob::run_args(const std::vector<std::string> &args, const std::string &stdin_data)
 {
     std::vector<std::string> argv = {built_program("rastertoVarkon/rastertoVarkon")};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -52,17 +52,17 @@ ProcessResult RasterJob::run_args(const std::vector<std::string> &args, const st
     return run_process(argv, options);
 }
 
-ProcessResult RasterJob::run_stdin(const std::string &raster)
+ProcessResult FilterJob::run_stdin(const std::string &raster)
 {
     return run_args({job_id, "user", title, "1", options}, raster);
 }
 
-ProcessResult RasterJob::run_file(const std::string &path)
+ProcessResult FilterJob::run_file(const std::string &path)
 {
     return run_args({job_id, "user", title, "1", options, path});
 }
 
-ProcessResult RasterJob::run_paused(const std::string &first, int pause_ms, const std::string &rest)
+ProcessResult FilterJob::run_paused(const std::string &first, int pause_ms, const std::string &rest)
 {
     const std::string fifo = dir.file("raster.fifo");
     unlink(fifo.c_str());
@@ -84,7 +84,7 @@ ProcessResult RasterJob::run_paused(const std::string &first, int pause_ms, cons
     return result;
 }
 
-std::vector<std::string> RasterJob::leftovers() const
+std::vector<std::string> FilterJob::leftovers() const
 {
     std::vector<std::string> names;
     std::error_code ec;

@@ -16,7 +16,7 @@ namespace varkon::test {
 // texts with an unknown model name, the PlatForm entry alone.
 TestPpd platform_ppd(int platform);
 
-struct RasterJob {
+struct FilterJob {
     TempDir dir;                           // the PPD, raster files and the TMPDIR below live here
     std::string ppd_path;
     std::string tmpdir;                    // the filter's TMPDIR
@@ -25,7 +25,7 @@ struct RasterJob {
     std::string options;                   // argument 5
     ProcessOptions process;                // env gets PPD and TMPDIR added by run()
 
-    explicit RasterJob(const TestPpd &ppd);
+    explicit FilterJob(const TestPpd &ppd);
 
     // Runs with the raster on standard input (6 arguments).
     ProcessResult run_stdin(const std::string &raster);
