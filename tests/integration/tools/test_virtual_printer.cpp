@@ -2,7 +2,7 @@
 // The real varkon-virtual-printer fed over TCP with streams of the real
 // rastertoVarkon: report lines, kept streams and pages against varkon-decode,
 // jobs at once, cut, reset, oversized and empty connections, and its ends.
-#include "raster_job.h"
+#include "filter_job.h"
 #include "run_process.h"
 #include "varkon_decode.h"
 #include "virtual_printer_run.h"
@@ -78,7 +78,7 @@ std::string printer_stream(int platform, int pages, int variant = 0)
     std::vector<RasterPage> raster;
     for (int i = 0; i < pages; ++i)
         raster.emplace_back(gray_header(298, 420), noise(800, static_cast<unsigned>(100 * variant + 10 * platform + i)));
-    RasterJob job(platform_ppd(platform));
+    FilterJob job(platform_ppd(platform));
     const ProcessResult r = job.run_stdin(make_raster(raster));
     EXPECT_EQ(r.exit_code, 0) << r.err;
     return r.out;
