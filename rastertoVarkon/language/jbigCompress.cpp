@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // JBIG-KIT behind the command layer's JBIGCompress: the encoder is set up with the
-// platform's parameters and writes into the caller's collection buffer.
+// platform's parameters and writes into the caller's collection buffer. Where our
+// own encoder writes the same bytes, it runs instead.
 #include "jbigCompress.h"
+
+#include "jbig_encoder.h"
 
 // JBIG-KIT's header declares C functions without saying so.
 extern "C" {
@@ -17,6 +20,12 @@ namespace {
 bool describes_image(const JBIG_BIH &bih)
 {
     return bih.ParamImgWidth > 0 && bih.ParamImgHeight > 0 && bih.ParamP >= 1 && bih.ParamMx <= 127;
+}
+
+// jbig_data_out for the encoder's const pieces: it only reads them.
+void collect(const unsigned char *data, size_t len, void *state)
+{
+    jbig_data_out(const_cast<unsigned char *>(data), len, state);
 }
 
 } // namespace
@@ -42,6 +51,8 @@ int JBIGCompress(const JBIG_BIH *JbigBih, unsigned char *pKPlaneData, JbigCompre
 {
     if (JbigBih == nullptr || pKPlaneData == nullptr || state == nullptr || !describes_image(*JbigBih))
         return 0;
+    if (varkon::jbig_encoder_exact(*JbigBih))
+        return varkon::jbig_encode(*JbigBih, pKPlaneData, collect, state) && !state->outOfMemory ? 1 : 0;
 
     std::vector<unsigned char *> planes;
     try {
