@@ -10,6 +10,7 @@
 #include "jbigCompress.h"
 #include "platform.h"
 #include "prnt.h"
+#include "test_job.h"
 
 extern "C" {
 #include <jbig.h>
