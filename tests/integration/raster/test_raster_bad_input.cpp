@@ -11,10 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -528,6 +534,107 @@ TEST(RasterBadInput, TheLastOptionOfA64KiBOptionsTextStillCounts)
     EXPECT_TRUE(logged(r, "DEBUG: ##platform = 2, ##autoduplex = 1\n")) << r.err.substr(0, 1500);
     const decode::DecodedStream s = decode_quickly(r.out);
     EXPECT_EQ(s.pages.size(), 2u) << "the odd duplex job ends with a blank side";
+}
+
+// --- Page headers held back from libcups ---
+
+// The stream with the other byte order: the swapped sync word and the 81
+// header words libcups swaps back.
+std::string byte_swapped(std::string stream, const std::vector<RasterPage> &pages, RawFormat format)
+{
+    const uint32_t native = *reinterpret_cast<const uint32_t *>(stream.data());
+    const uint32_t swapped = __builtin_bswap32(native);
+    std::memcpy(stream.data(), &swapped, 4);
+    for (size_t page = 0; page < pages.size(); ++page) {
+        const size_t header = raw_header_offset(pages, page, format);
+        for (size_t at = header + offsetof(cups_page_header2_t, AdvanceDistance);
+             at < header + offsetof(cups_page_header2_t, cupsString); at += 4)
+            std::reverse(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at) + 4);
+    }
+    return stream;
+}
+
+struct MemoryRun {
+    ProcessResult result;
+    long peakKiB = -1; // the filter's peak resident memory
+};
+
+// The real filter with its address space limited to `limitBytes`, as a print
+// server may limit it: an allocation the size of a 2 GiB line then fails.
+MemoryRun run_limited(FilterJob &job, const std::string &raster, rlim_t limitBytes)
+{
+    const std::string input = job.dir.file("job.ras"), out = job.dir.file("out"), err = job.dir.file("err");
+    write_file(input, raster);
+    MemoryRun run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit limit{limitBytes, limitBytes};
+        setrlimit(RLIMIT_AS, &limit);
+        setenv("PPD", job.ppd_path.c_str(), 1);
+        setenv("TMPDIR", job.tmpdir.c_str(), 1);
+        const int in = open(input.c_str(), O_RDONLY), o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600),
+                  e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        const std::string program = built_program("rastertoVarkon/rastertoVarkon");
+        execl(program.c_str(), "rastertoVarkon", "42", "user", "title", "1", "", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.result.term_signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    run.result.out = read_file(out);
+    run.result.err = read_file(err);
+    run.peakKiB = usage.ru_maxrss;
+    return run;
+}
+
+// libcups allocates a line of cupsBytesPerLine bytes (up to 2 GiB) while it
+// reads a compressed page's header, before the filter could refuse the page: the
+// filter checks the header's own bytes first, in every version and byte order.
+TEST(RasterBadInput, AHeaderAskingForTwoGibibyteLinesIsRefusedBeforeLibcupsReadsIt)
+{
+    cups_page_header2_t huge = gray_header(595, 842);
+    huge.cupsBytesPerLine = 0x7FFFFFFE;
+    huge.cupsHeight = 16;
+    const std::vector<RasterPage> alone = {RasterPage(huge, {}, 0)};
+    const std::vector<RasterPage> second = {RasterPage(gray_header(298, 420)), RasterPage(huge, {}, 0)};
+    struct Case {
+        const char *name;
+        std::string raster;
+        int pagesPrinted;
+    };
+    std::string v1 = raw_raster(alone, RawFormat::Uncompressed);
+    const uint32_t v1Sync = CUPS_RASTER_SYNCv1;
+    std::memcpy(v1.data(), &v1Sync, 4);
+    const Case cases[] = {
+        {"compressed, first page", raw_raster(alone, RawFormat::Compressed), 0},
+        {"uncompressed, first page", raw_raster(alone, RawFormat::Uncompressed), 0},
+        {"version 1, first page", v1, 0},
+        {"compressed, other byte order", byte_swapped(raw_raster(alone), alone, RawFormat::Compressed), 0},
+        {"uncompressed, other byte order",
+         byte_swapped(raw_raster(alone, RawFormat::Uncompressed), alone, RawFormat::Uncompressed), 0},
+        {"compressed, second page", raw_raster(second, RawFormat::Compressed), 1},
+        {"uncompressed, second page", raw_raster(second, RawFormat::Uncompressed), 1},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        FilterJob job(platform_ppd(2));
+        const MemoryRun run = run_limited(job, c.raster, rlim_t{1} << 30);
+        EXPECT_EQ(run.result.exit_code, 1) << run.result.err;
+        EXPECT_NE(run.result.err.find("ERROR: The raster page is too large to be printed.\n"), std::string::npos)
+            << run.result.err.substr(run.result.err.size() > 2000 ? run.result.err.size() - 2000 : 0);
+        EXPECT_LT(run.peakKiB, 64 * 1024) << "peak memory";
+        const decode::DecodedStream s = decode_quickly(run.result.out);
+        EXPECT_EQ(static_cast<int>(s.pages.size()), c.pagesPrinted);
+        if (c.pagesPrinted > 0) {
+            EXPECT_TRUE(s.valid() && s.job_ended);
+        }
+        EXPECT_TRUE(job.leftovers().empty());
+    }
 }
 
 } // namespace
