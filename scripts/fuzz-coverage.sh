@@ -33,12 +33,14 @@ targets() {
     page_size_parsers) echo "pstoVarkon/page_size_admission.cpp:dictionary_line_fits|setup_call_line_fits|stated_page_size|next_number|points|fits_printer|digit_run_value|size_after|size_before" ;;
     url_text) echo "pstoVarkon/url_text.cpp" ;;
     snmp_status_reply) echo "pstoVarkon/snmp_datagrams.cpp" ;;
-    raster_job) echo "rastertoVarkon/raster_input.cpp rastertoVarkon/page_geometry.cpp rastertoVarkon/paper_tables.cpp
-        rastertoVarkon/job_options.cpp rastertoVarkon/dither.cpp rastertoVarkon/page_pipeline.cpp
-        rastertoVarkon/job_loop.cpp:start_up|choose_platform|parse_job_options|apply_duplex_fallback|evaluate_page|refuse_page|page_shape|read_rows|print_page|page_loop
-        rastertoVarkon/image_transfer.cpp rastertoVarkon/page_commands.cpp rastertoVarkon/spool.cpp" ;;
-    raster_options) echo "rastertoVarkon/job_options.cpp:GetFunctionValue|evaluate_entry|duplex_value|input_slot_value|checkOptionKey|complete_boolean|complete_density|append_parameter|read_ppd_text
-        rastertoVarkon/paper_tables.cpp:GetPaperSizeArray|GetPaperArrayIndex|isCutThePaper|platform_paper_table" ;;
+    raster_job) echo "rastertoVarkon/job/raster_input.cpp rastertoVarkon/job/page_geometry.cpp
+        rastertoVarkon/tables/paper_tables.cpp rastertoVarkon/job/job_options.cpp rastertoVarkon/image/dither.cpp
+        rastertoVarkon/image/page_pipeline.cpp rastertoVarkon/job/job_loop.cpp rastertoVarkon/job/raster_job.cpp
+        rastertoVarkon/job/page_flow.cpp rastertoVarkon/language/image_transfer.cpp
+        rastertoVarkon/language/page_commands.cpp rastertoVarkon/output/spool.cpp rastertoVarkon/job/manual_duplex_end.cpp" ;;
+    raster_options) echo "rastertoVarkon/job/job_options.cpp:GetFunctionValue|evaluate_entry|duplex_value|input_slot_value|checkOptionKey|complete_boolean|complete_density|append_parameter|read_ppd_text
+        rastertoVarkon/tables/paper_tables.cpp:GetPaperSizeArray|GetPaperArrayIndex|isCutThePaper|platform_paper_table" ;;
+    jbig_encoder) echo "rastertoVarkon/language/jbig_encoder.cpp rastertoVarkon/language/jbigCompress.cpp" ;;
     *) echo "" ;;
     esac
 }
