@@ -12,6 +12,8 @@
 // handle.
 #pragma once
 
+#include "unique_fd.h"
+
 #include <libusb.h>
 
 #include <atomic>
@@ -26,19 +28,6 @@ struct UsbPrinterCloser {
     void operator()(libusb_device_handle *handle) const;
 };
 using UsbPrinter = std::unique_ptr<libusb_device_handle, UsbPrinterCloser>;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // Opens deferred cancellation for the lifetime of the object (see above).
 class CancellationWindow {
