@@ -11,6 +11,7 @@
 #include "ps_job_fixtures.h"
 #include "run_process.h"
 #include "snmp_agent_standin.h"
+#include "write_all.h"
 
 #include <gtest/gtest.h>
 
@@ -42,16 +43,6 @@ std::string host_name()
     char name[256] = {};
     gethostname(name, sizeof name - 1);
     return name;
-}
-
-void write_all(int fd, const std::string &data)
-{
-    for (std::size_t done = 0; done < data.size();) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
 }
 
 // Opens the FIFO once the filter reads it; gives up (-1) after 30 s, so that a
@@ -131,12 +122,12 @@ protected:
             const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
-            write_all(fd, first);
+            varkon::write_all(fd, first);
             const double end = monotonic_seconds() + 15;
             while (agent_->received().empty() && monotonic_seconds() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-            write_all(fd, rest);
+            varkon::write_all(fd, rest);
             close(fd);
         });
         const JoinOnExit join{feeder};
@@ -161,7 +152,7 @@ protected:
             const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
-            write_all(fd, first);
+            varkon::write_all(fd, first);
             const double end = monotonic_seconds() + 40;
             while (agent_->received().size() < queries && monotonic_seconds() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -171,7 +162,7 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (cancel)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            write_all(fd, rest);
+            varkon::write_all(fd, rest);
             close(fd);
         });
         const JoinOnExit join{feeder, [&] { ready = signalled = true; }};

@@ -11,6 +11,7 @@
 #include "ps_job_fixtures.h"
 #include "run_process.h"
 #include "snmp_agent_standin.h"
+#include "write_all.h"
 
 #include <gtest/gtest.h>
 
@@ -51,16 +52,6 @@ std::string ps_job(int pages, std::size_t page_bytes = 64)
         job += "showpage\n";
     }
     return job + "%%Trailer\n%%EOF\n" + kEndOfJob;
-}
-
-void write_all(int fd, const std::string &data)
-{
-    for (std::size_t done = 0; done < data.size();) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
 }
 
 // The part of a cut job before the trailer ends right before a page start.
@@ -264,10 +255,10 @@ TEST_F(Faults, CancelBeforeTheFirstPageLetsTheSetupThroughThenTheTrailer)
         const int fd = open(fifo.c_str(), O_WRONLY); // until the filter opens it
         if (fd < 0)
             return;
-        write_all(fd, input.substr(0, first_page));
+        varkon::write_all(fd, input.substr(0, first_page));
         for (int i = 0; i < 3000 && !signalled; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        write_all(fd, input.substr(first_page));
+        varkon::write_all(fd, input.substr(first_page));
         close(fd);
     });
     // With a PageSize option the page-size checks do not read the job ahead.

@@ -4,6 +4,7 @@
 // collated copies and cuts a cancelled job at a page boundary.
 #include "ps_job_fixtures.h"
 #include "run_process.h"
+#include "write_all.h"
 
 #include <gtest/gtest.h>
 
@@ -263,9 +264,9 @@ protected:
             const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
-            write_all(fd, first);
+            varkon::write_all(fd, first);
             std::this_thread::sleep_for(std::chrono::milliseconds(3000));
-            write_all(fd, second);
+            varkon::write_all(fd, second);
             close(fd);
         });
         ProcessOptions o = options();
@@ -287,16 +288,6 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return -1;
-    }
-
-    static void write_all(int fd, const std::string &data)
-    {
-        for (std::size_t done = 0; done < data.size();) {
-            const ssize_t n = write(fd, data.data() + done, data.size() - done);
-            if (n <= 0)
-                return;
-            done += static_cast<std::size_t>(n);
-        }
     }
 };
 
