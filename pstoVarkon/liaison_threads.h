@@ -15,6 +15,7 @@
 #include "unique_fd.h"
 
 #include <libusb.h>
+#include <sys/time.h>
 
 #include <atomic>
 #include <chrono>
@@ -45,6 +46,14 @@ private:
 // the sleep is cut into short slices and ends early once `stop()` is true.
 void pause_thread(std::chrono::milliseconds duration);
 template <typename Stop> void pause_thread(std::chrono::milliseconds duration, Stop stop);
+
+// A wait as the timeval of SO_RCVTIMEO.
+inline timeval as_timeval(std::chrono::milliseconds wait)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    return timeval{static_cast<time_t>(seconds.count()),
+                   static_cast<suseconds_t>(std::chrono::microseconds(wait - seconds).count())};
+}
 
 // Slices of a pause that ends early: short enough for Waitpthread's join to
 // return promptly, long enough to cost nothing.
