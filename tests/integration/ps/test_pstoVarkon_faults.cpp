@@ -112,9 +112,11 @@ protected:
         if (r.sigterm_sent) {
             EXPECT_LT(r.exit_after_sigterm_s, kPromptly);
         }
+        // A tool a fault left behind would run on for a minute; a busy machine
+        // may take a moment to reap the ones that were killed.
         for (pid_t program : r.programs_started)
-            EXPECT_TRUE(process_stops_within(program, 500)) << process_name(program) << " " << program
-                                                            << " outlived the job";
+            EXPECT_TRUE(process_stops_within(program, 2000)) << process_name(program) << " " << program
+                                                             << " outlived the job";
         if (std::filesystem::exists(tmp_)) {
             EXPECT_TRUE(std::filesystem::is_empty(tmp_)) << "temporary files left behind";
         }
