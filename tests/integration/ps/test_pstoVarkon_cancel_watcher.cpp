@@ -33,17 +33,7 @@ using namespace varkon::test;
 
 namespace {
 
-const std::string kTrailer = std::string("%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n") +
-                             "\x04\x1b%-12345X\n";
-const std::string kJobNameLine = "\x1b%-12345X@PJL JOB NAME=\"report\"\r\n";
 constexpr const char *kQueue = "jurvexq";
-
-std::string host_name()
-{
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
 
 // Opens the FIFO once the filter reads it; gives up (-1) after 30 s, so that a
 // filter that ends before opening it cannot hang the test.
@@ -96,7 +86,7 @@ protected:
         config.system_backends.push_back("socket"); // for the scheduler to accept socket:// URIs
         config.ppd_dirs.clear();                    // the queue gets its own PPD
         cupsd_ = std::make_unique<CupsdHarness>(config);
-        ppd_ = write_ppd(dir_, "jurvex", "Varkon Jurvex 21 PS");
+        ppd_ = queue_ppd(dir_, Queue::Jurvex);
         const ProcessResult added =
             cupsd_->run({"lpadmin", "-p", kQueue, "-E", "-v", printer_uri(), "-P", ppd_});
         ASSERT_EQ(added.exit_code, 0) << added.err;

@@ -31,13 +31,7 @@ using namespace varkon::test;
 
 namespace {
 
-const std::string kTrailer = std::string("%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n") +
-                             "\x04\x1b%-12345X\n";
-const std::string kEndOfJob = "\x04\x1b%-12345X\n";
-const std::string kJobNameLine = "\x1b%-12345X@PJL JOB NAME=\"report\"\r\n";
 constexpr double kPromptly = 2.0; // seconds from the signal to the end of the filter
-
-enum class Queue { Other, Jurvex, Halvex };
 
 // A PostScript job of `pages` pages, each padded to about `page_bytes`.
 std::string ps_job(int pages, std::size_t page_bytes = 64)
@@ -72,25 +66,11 @@ protected:
             umount2(tmp_.c_str(), MNT_DETACH);
     }
 
-    std::string ppd(Queue queue)
-    {
-        switch (queue) {
-        case Queue::Jurvex:
-            return write_ppd(dir_, "jurvex", "Varkon Jurvex 21 PS");
-        case Queue::Halvex:
-            return write_ppd(dir_, "halvex", "Halvex 50 Series PS",
-                             "*OpenUI *Duplex/Two-Sided: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"\"\n"
-                             "*Duplex DuplexNoTumble/Long Edge: \"\"\n*CloseUI: *Duplex\n");
-        default:
-            return write_ppd(dir_, "other", "Varkon Office PS");
-        }
-    }
-
     FaultRun job(Queue queue, std::string input, const std::string &options = "", const std::string &copies = "1")
     {
         FaultRun run;
         run.argv = {built_program("pstoVarkon/pstoVarkon"), "17", "bob", "report", copies, options};
-        run.env = {"PPD=" + ppd(queue), "TMPDIR=" + tmp_};
+        run.env = {"PPD=" + queue_ppd(dir_, queue, queue == Queue::Halvex ? kHalvexDuplexOption : ""), "TMPDIR=" + tmp_};
         run.unset = {"DEVICE_URI"};
         run.stdin_data = std::move(input);
         run.timeout_ms = 60000;
