@@ -18,8 +18,8 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKON_BUILD_BENCH=OF
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >"$build/configure.log" 2>&1 ||
     { cat "$build/configure.log"; exit 1; }
 programs="unit_pstoVarkon_test_keep_alive unit_pstoVarkon_test_cancel_watcher unit_pstoVarkon_test_job_flow
-    integration_test_pstoVarkon_halvex integration_test_pstoVarkon_jurvex integration_test_pstoVarkon_faults
-    integration_test_pstoVarkon_cancel_watcher"
+    integration_ps_test_pstoVarkon_halvex integration_ps_test_pstoVarkon_jurvex integration_ps_test_pstoVarkon_faults
+    integration_ps_test_pstoVarkon_cancel_watcher"
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target pstoVarkon varkontest $programs
 
