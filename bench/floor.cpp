@@ -14,6 +14,7 @@
 #include "page_geometry.h"
 #include "paper_tables.h"
 #include "platform.h"
+#include "ppd_closer.h"
 #include "prnt.h"
 
 #include <cups/ppd.h>
@@ -47,13 +48,12 @@ struct Setup {
 
 bool read_setup(const char *ppdPath, Setup *setup)
 {
-    ppd_file_t *ppd = ppdOpenFile(ppdPath);
+    const varkon::PpdFile ppd(ppdOpenFile(ppdPath));
     if (ppd == nullptr || ppd->modelname == nullptr) {
         std::fprintf(stderr, "varkon-bench-floor: cannot read the model of %s\n", ppdPath);
         return false;
     }
     setup->paperTable = GetPaperSizeArray(ppd->modelname, &setup->platform);
-    ppdClose(ppd);
     return setup->platform != PLATFORM_NONE;
 }
 

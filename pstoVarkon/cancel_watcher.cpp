@@ -25,9 +25,6 @@ int32_t err_thread = 0;
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto kPollPause = 500ms;
 constexpr int kUsbPollsPerQuery = 2;     // a query every second
 constexpr int kNetworkPollsPerQuery = 5; // a query every 2.5 s plus its own time
 constexpr std::size_t kReplySize = 1024;
@@ -49,7 +46,7 @@ void report_cancel(const unsigned char *reply, int received)
             varkon::loggable_printer_text(owner.c_str(), owner.size()).c_str());
 }
 
-void watch_usb_printer(const std::string &uri)
+void watch_usb_printer(const std::string &uri, const varkon::CancelWatchTimings &timings)
 {
     varkon::UsbPrinter printer(FindUsbDeviceHandle(uri.c_str()));
     if (!printer) {
@@ -71,7 +68,7 @@ void watch_usb_printer(const std::string &uri)
                 return;
             }
         }
-        varkon::pause_thread(kPollPause);
+        varkon::pause_thread(timings.poll_pause);
     }
 }
 
@@ -95,7 +92,8 @@ bool find_network_host(const std::string &uri, char (&host)[varkon::kHostField])
     return true;
 }
 
-void watch_network_printer(const std::string &uri, const std::string &jobower)
+void watch_network_printer(const std::string &uri, const std::string &jobower,
+                           const varkon::CancelWatchTimings &timings)
 {
     fputs("querythread::net\n", stderr);
     char host[varkon::kHostField] = {};
@@ -108,14 +106,14 @@ void watch_network_printer(const std::string &uri, const std::string &jobower)
             polls = 0;
             memset(reply, 0, sizeof reply);
             int received = 0;
-            QueryStatusToNet(host, reply, &received);
+            QueryStatusToNet(host, reply, &received, timings.reply_wait);
             if (varkon::status_reply_shows_cancel(reply, received, jobower.c_str())) {
                 report_cancel(reply, received);
                 job_canceled = 1;
                 return;
             }
         }
-        varkon::pause_thread(kPollPause);
+        varkon::pause_thread(timings.poll_pause);
     }
 }
 
@@ -158,14 +156,19 @@ void *Printer_cancle_query_tread(void *arg)
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
     fprintf(stderr, "thread arg point address:0x%x\n", static_cast<unsigned>(reinterpret_cast<uintptr_t>(arg)));
     const auto *query = static_cast<const CANCEL_QUERY_ARG *>(arg);
-    if (!query)
-        return nullptr;
-    const std::string uri = field_text(query->uri);
-    if (uri.find("usb") != std::string::npos)
-        watch_usb_printer(uri);
-    else
-        watch_network_printer(uri, field_text(query->jobower));
+    if (query)
+        varkon::watch_for_cancel(*query, varkon::kCancelWatchTimings);
     return nullptr;
+}
+
+void varkon::watch_for_cancel(const CANCEL_QUERY_ARG &query, const CancelWatchTimings &timings)
+{
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    const std::string uri = field_text(query.uri);
+    if (uri.find("usb") != std::string::npos)
+        watch_usb_printer(uri, timings);
+    else
+        watch_network_printer(uri, field_text(query.jobower), timings);
 }
 
 bool QueryStatusToUsb(libusb_device_handle *handle, unsigned char *buffer, uint16_t length, int *receivedLength)
@@ -188,7 +191,8 @@ bool QueryStatusToUsb(libusb_device_handle *handle, unsigned char *buffer, uint1
     return false;
 }
 
-bool QueryStatusToNet(const char *host, unsigned char *buffer, int *receivedLength)
+bool QueryStatusToNet(const char *host, unsigned char *buffer, int *receivedLength,
+                      std::chrono::milliseconds reply_wait)
 {
     int ignored = 0;
     if (!receivedLength)
@@ -209,7 +213,7 @@ bool QueryStatusToNet(const char *host, unsigned char *buffer, int *receivedLeng
         return false;
     const int on = 1;
     setsockopt(sock.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    const timeval wait{2, 0};
+    const timeval wait = varkon::as_timeval(reply_wait);
     if (setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) < 0)
         fputs("setsockopt fail", stderr);
     sockaddr_in any{};

@@ -4,6 +4,7 @@
 #include "external_tool.h"
 
 #include "job_state.h"
+#include "unique_fd.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -107,28 +108,22 @@ private:
 
 class Pipe {
 public:
-    Pipe() { ok_ = pipe2(fds_, O_CLOEXEC) == 0; }
-    ~Pipe()
+    Pipe()
     {
-        close_read();
-        close_write();
+        int fds[2] = {-1, -1};
+        ok_ = pipe2(fds, O_CLOEXEC) == 0;
+        read_.reset(fds[0]);
+        write_.reset(fds[1]);
     }
-    Pipe(const Pipe &) = delete;
-    Pipe &operator=(const Pipe &) = delete;
     bool ok() const { return ok_; }
-    int read_end() const { return fds_[0]; }
-    int write_end() const { return fds_[1]; }
-    void close_read() { close_one(fds_[0]); }
-    void close_write() { close_one(fds_[1]); }
+    int read_end() const { return read_.get(); }
+    int write_end() const { return write_.get(); }
+    void close_read() { read_.reset(); }
+    void close_write() { write_.reset(); }
 
 private:
-    static void close_one(int &fd)
-    {
-        if (fd >= 0)
-            close(fd);
-        fd = -1;
-    }
-    int fds_[2] = {-1, -1};
+    varkon::UniqueFd read_;
+    varkon::UniqueFd write_;
     bool ok_ = false;
 };
 

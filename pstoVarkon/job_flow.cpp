@@ -9,6 +9,7 @@
 #include "page_size_admission.h"
 #include "pdf_path.h"
 #include "printer_families.h"
+#include "signal_handler.h"
 #include "stream_rewriting.h"
 #include "temp_file.h"
 #include "text_search.h"
@@ -38,18 +39,11 @@ static_assert(sizeof kEndOfJob - 1 == 11, "end-of-job sequence is 11 bytes");
 
 void install_cancel_handler()
 {
-    struct sigaction action {};
-    action.sa_handler = cancel_job;
-    sigemptyset(&action.sa_mask);
     // Reads of the input and waits for the PDF tools go on after the signal.
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
+    varkon::install_signal_handler(SIGTERM, cancel_job, SA_RESTART);
     // A printer stream closed early must show as a failed write that the job
     // reports, not end the filter before it has removed its files.
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGPIPE, &ignore, nullptr);
+    varkon::install_signal_handler(SIGPIPE, SIG_IGN);
 }
 
 // Waits until standard input has data or has ended; false once the job is

@@ -25,12 +25,17 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kNetworkCycle = 5000ms;
-constexpr auto kUsbCycle = 700ms;
 constexpr auto kJoinGrace = 500ms;
 constexpr int kSendAttempts = 3;
 constexpr std::size_t kKeepAliveReplySize = 512;
-constexpr auto kReplyWait = 2000ms;
+
+// What Creatpthread hands its thread. There is one keep-alive thread per
+// process, as there is one dummy_thread; the thread copies the record first.
+struct KeepAliveJob {
+    const char *uri = nullptr;
+    varkon::KeepAliveTimings timings;
+};
+KeepAliveJob g_keep_alive_job;
 
 bool job_over()
 {
@@ -44,11 +49,11 @@ void note_cancel()
         g_bdummyEnd = 1;
 }
 
-// Waits for any reply up to kReplyWait, in pause slices, so that the end of the
+// Waits for any reply up to `wait`, in pause slices, so that the end of the
 // job never waits for a printer that does not answer.
-void await_reply(int sock)
+void await_reply(int sock, std::chrono::milliseconds wait)
 {
-    const auto deadline = std::chrono::steady_clock::now() + kReplyWait;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
     while (std::chrono::steady_clock::now() < deadline && !job_over()) {
         pollfd pfd{sock, POLLIN, 0};
         int ready;
@@ -74,7 +79,7 @@ struct DeviceListFree {
 
 // Nothing is sent over USB: the printer's device is only held open until the
 // job ends.
-void hold_usb_printer(const char *uri)
+void hold_usb_printer(const char *uri, const varkon::KeepAliveTimings &timings)
 {
     varkon::UsbPrinter printer(FindUsbDeviceHandle(uri));
     if (!printer) {
@@ -82,18 +87,18 @@ void hold_usb_printer(const char *uri)
         return;
     }
     while (!g_bdummyEnd) {
-        varkon::pause_thread(kUsbCycle, job_over);
+        varkon::pause_thread(timings.usb_cycle, job_over);
         note_cancel();
     }
 }
 
 // An empty host sends nothing but still pauses, so that the loop does not spin.
-void keep_network_printer_awake(const char *host)
+void keep_network_printer_awake(const char *host, const varkon::KeepAliveTimings &timings)
 {
     while (!g_bdummyEnd) {
         if (*host)
-            SenddummyCmdToNet(host);
-        varkon::pause_thread(kNetworkCycle, job_over);
+            SenddummyCmdToNet(host, timings);
+        varkon::pause_thread(timings.network_cycle, job_over);
         note_cancel();
     }
 }
@@ -108,11 +113,36 @@ bool read_serial_number(libusb_device_handle *handle, const libusb_device_descri
     return libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, serial, sizeof serial) >= 0;
 }
 
+void keep_printer_awake(const char *uri, const varkon::KeepAliveTimings &timings)
+{
+    if (!uri)
+        return;
+    if (strstr(uri, "usb")) {
+        hold_usb_printer(uri, timings);
+        return;
+    }
+    char host[varkon::kHostField] = {};
+    int port = 0;
+    if (!getPrinterHostNameFromUri(uri, host, &port)) {
+        fputs("fail to get host name\n", stderr);
+        return;
+    }
+    keep_network_printer_awake(host, timings);
+}
+
+void *keep_alive_thread(void *arg)
+{
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    const KeepAliveJob job = *static_cast<const KeepAliveJob *>(arg);
+    keep_printer_awake(job.uri, job.timings);
+    return nullptr;
+}
+
 } // namespace
 
 // The URI comes from DEVICE_URI, or else from argument 0, which CUPS sets to
 // the device URI when the program runs in a backend's place.
-void Creatpthread(char **argv)
+void Creatpthread(char **argv, const varkon::KeepAliveTimings &timings)
 {
     const char *uri = getenv("DEVICE_URI");
     if (!uri) {
@@ -123,7 +153,8 @@ void Creatpthread(char **argv)
         }
         uri = first;
     }
-    const int err = pthread_create(&dummy_thread, nullptr, dummy_send_tread, const_cast<char *>(uri));
+    g_keep_alive_job = KeepAliveJob{uri, timings};
+    const int err = pthread_create(&dummy_thread, nullptr, keep_alive_thread, &g_keep_alive_job);
     if (err != 0) {
         dummy_thread = 0;
         fprintf(stderr, "Trevant::CreateDammyThread Failed, err = %d\n", err);
@@ -151,20 +182,7 @@ void Waitpthread()
 void *dummy_send_tread(void *arg)
 {
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
-    const char *uri = static_cast<const char *>(arg);
-    if (!uri)
-        return nullptr;
-    if (strstr(uri, "usb")) {
-        hold_usb_printer(uri);
-        return nullptr;
-    }
-    char host[varkon::kHostField] = {};
-    int port = 0;
-    if (!getPrinterHostNameFromUri(uri, host, &port)) {
-        fputs("fail to get host name\n", stderr);
-        return nullptr;
-    }
-    keep_network_printer_awake(host);
+    keep_printer_awake(static_cast<const char *>(arg), varkon::kKeepAliveTimings);
     return nullptr;
 }
 
@@ -213,9 +231,10 @@ libusb_device_handle *FindUsbDeviceHandle(const char *uri)
     return nullptr;
 }
 
-// One keep-alive: up to three sends; the first that goes out waits up to two
-// seconds for any reply, whose content does not matter, or until the job ends.
-void SenddummyCmdToNet(const char *host)
+// One keep-alive: up to three sends; the first that goes out waits up to the
+// reply wait (two seconds in a job) for any reply, whose content does not
+// matter, or until the job ends.
+void SenddummyCmdToNet(const char *host, const varkon::KeepAliveTimings &timings)
 {
     if (!host) {
         fputs("hostname == NULL.\n", stderr);
@@ -238,7 +257,7 @@ void SenddummyCmdToNet(const char *host)
     }
     const int on = 1;
     setsockopt(sock.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    const timeval wait{2, 0};
+    const timeval wait = varkon::as_timeval(timings.reply_wait);
     if (setsockopt(sock.get(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) < 0) {
         fputs("setsockopt fail\n", stderr);
         return;
@@ -247,7 +266,7 @@ void SenddummyCmdToNet(const char *host)
     for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
         const auto &request = varkon::kKeepAliveRequest;
         if (sendto(sock.get(), request.data(), request.size(), 0, found->ai_addr, found->ai_addrlen) > 0) {
-            await_reply(sock.get());
+            await_reply(sock.get(), timings.reply_wait);
             return;
         }
         fprintf(stderr, "<SNMP> socket sendto error. (dest_addr=%s)\n", shown.c_str());

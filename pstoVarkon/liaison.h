@@ -7,6 +7,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 // --- Address resolution and URI text ---
@@ -29,11 +30,26 @@ extern pthread_t dummy_thread;
 extern std::atomic<unsigned char> g_bdummyEnd;
 static_assert(std::atomic<unsigned char>::is_always_lock_free, "g_bdummyEnd is polled without a lock");
 
-void Creatpthread(char **argv);
+namespace varkon {
+
+// The keep-alive thread's pauses and waits. The filter always runs with
+// kKeepAliveTimings; tests pass shorter ones so as not to wait them out.
+struct KeepAliveTimings {
+    std::chrono::milliseconds network_cycle{5000}; // from one keep-alive to the next
+    std::chrono::milliseconds usb_cycle{700};      // how often a held USB printer looks at the job's end
+    std::chrono::milliseconds reply_wait{2000};    // for the printer's answer to a keep-alive
+};
+inline constexpr KeepAliveTimings kKeepAliveTimings{};
+
+} // namespace varkon
+
+// Starts the keep-alive thread for the job's device URI.
+void Creatpthread(char **argv, const varkon::KeepAliveTimings &timings = varkon::kKeepAliveTimings);
 void Waitpthread();
+// The thread, for a device URI, with kKeepAliveTimings.
 void *dummy_send_tread(void *uri);
 libusb_device_handle *FindUsbDeviceHandle(const char *uri);
-void SenddummyCmdToNet(const char *host);
+void SenddummyCmdToNet(const char *host, const varkon::KeepAliveTimings &timings = varkon::kKeepAliveTimings);
 
 // --- Cancel watcher thread ---
 
@@ -48,6 +64,25 @@ extern CANCEL_QUERY_ARG cancel_query_arg;
 extern pthread_t status_thread;
 extern int32_t err_thread;
 
+namespace varkon {
+
+// The cancel watcher's pauses and waits. The filter always runs with
+// kCancelWatchTimings; tests pass shorter ones so as not to wait them out.
+struct CancelWatchTimings {
+    std::chrono::milliseconds poll_pause{500}; // a USB query every 2 pauses, a network query every 5
+    std::chrono::milliseconds reply_wait{2000}; // for each of the two reads of a status reply
+};
+inline constexpr CancelWatchTimings kCancelWatchTimings{};
+
+// The watcher's work on the calling thread, which it runs with cancellation
+// disabled but in its waits (see liaison_threads.h). Ends once the printer
+// reports the job cancelled, or when the URI leaves no printer to ask.
+void watch_for_cancel(const CANCEL_QUERY_ARG &query, const CancelWatchTimings &timings);
+
+} // namespace varkon
+
+// The watcher thread, for a CANCEL_QUERY_ARG, with kCancelWatchTimings.
 void *Printer_cancle_query_tread(void *arg);
 bool QueryStatusToUsb(libusb_device_handle *handle, unsigned char *buffer, uint16_t length, int *receivedLength);
-bool QueryStatusToNet(const char *host, unsigned char *buffer, int *receivedLength);
+bool QueryStatusToNet(const char *host, unsigned char *buffer, int *receivedLength,
+                      std::chrono::milliseconds reply_wait = varkon::kCancelWatchTimings.reply_wait);

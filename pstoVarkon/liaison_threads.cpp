@@ -3,7 +3,6 @@
 #include "liaison_threads.h"
 
 #include <pthread.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <ctime>
@@ -12,12 +11,6 @@ void varkon::UsbPrinterCloser::operator()(libusb_device_handle *handle) const
 {
     libusb_close(handle);
     libusb_exit(nullptr);
-}
-
-varkon::UniqueFd::~UniqueFd()
-{
-    if (fd_ >= 0)
-        close(fd_);
 }
 
 varkon::CancellationWindow::CancellationWindow()

@@ -12,7 +12,10 @@
 // handle.
 #pragma once
 
+#include "unique_fd.h"
+
 #include <libusb.h>
+#include <sys/time.h>
 
 #include <atomic>
 #include <chrono>
@@ -26,19 +29,6 @@ struct UsbPrinterCloser {
     void operator()(libusb_device_handle *handle) const;
 };
 using UsbPrinter = std::unique_ptr<libusb_device_handle, UsbPrinterCloser>;
-
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd();
-    UniqueFd(const UniqueFd &) = delete;
-    UniqueFd &operator=(const UniqueFd &) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
 
 // Opens deferred cancellation for the lifetime of the object (see above).
 class CancellationWindow {
@@ -56,6 +46,14 @@ private:
 // the sleep is cut into short slices and ends early once `stop()` is true.
 void pause_thread(std::chrono::milliseconds duration);
 template <typename Stop> void pause_thread(std::chrono::milliseconds duration, Stop stop);
+
+// A wait as the timeval of SO_RCVTIMEO.
+inline timeval as_timeval(std::chrono::milliseconds wait)
+{
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+    return timeval{static_cast<time_t>(seconds.count()),
+                   static_cast<suseconds_t>(std::chrono::microseconds(wait - seconds).count())};
+}
 
 // Slices of a pause that ends early: short enough for Waitpthread's join to
 // return promptly, long enough to cost nothing.

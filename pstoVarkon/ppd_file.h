@@ -2,18 +2,14 @@
 // Owning handles for the queue's PPD and a parsed job option list.
 #pragma once
 
+#include "ppd_closer.h"
+
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
 #include <cstdlib>
-#include <memory>
 
 namespace varkon {
-
-struct PpdCloser {
-    void operator()(ppd_file_t *ppd) const { ppdClose(ppd); }
-};
-using PpdFile = std::unique_ptr<ppd_file_t, PpdCloser>;
 
 // The PPD that CUPS names in the environment; empty when unset or unreadable.
 inline PpdFile open_job_ppd()

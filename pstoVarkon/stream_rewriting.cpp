@@ -9,6 +9,7 @@
 #include "printer_text.h"
 #include "queue_lookup.h"
 #include "text_search.h"
+#include "write_all.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -256,22 +257,16 @@ int replace_line(std::string &line, std::string replacement)
 
 bool varkon::write_stdout(const char *data, std::size_t length)
 {
-    while (length > 0) {
-        const ssize_t n = write(1, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // One line for the first failure; the writers stop at it.
-            if (g_stream_complete)
-                std::fprintf(stderr, "ERROR: Unable to write print data: %s\n",
-                             n < 0 ? std::strerror(errno) : "nothing was written");
-            mark_printer_stream_incomplete();
-            return false;
-        }
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
+    // A write that takes nothing and reports nothing leaves errno at 0.
+    errno = 0;
+    if (write_all(1, data, length) == length)
+        return true;
+    // One line for the first failure; the writers stop at it.
+    if (g_stream_complete)
+        std::fprintf(stderr, "ERROR: Unable to write print data: %s\n",
+                     errno != 0 ? std::strerror(errno) : "nothing was written");
+    mark_printer_stream_incomplete();
+    return false;
 }
 
 bool varkon::printer_stream_complete() { return g_stream_complete; }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // URI text utilities: hexadecimal digits and in-place percent-encoding and -decoding.
+#include "hex_digit.h"
 #include "liaison.h"
 #include "url_text.h"
 
@@ -18,16 +19,7 @@ bool kept_unencoded(unsigned char c)
 
 } // namespace
 
-int hex2dec(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+int hex2dec(char c) { return varkon::hex_digit_value(c); }
 
 char dec2hex(short value)
 {

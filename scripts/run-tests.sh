@@ -5,13 +5,30 @@
 # filters the integration tests run are sanitized too), the
 # PostScript filter's threads under ThreadSanitizer, jobs of both filters under valgrind,
 # and every fuzzing harness for a bounded time (VARKON_FUZZ_SECONDS, default 60).
+#
+#   scripts/run-tests.sh --quick    only what the unit tests need, built in build/
+#                                   (reused as it is), and the unit tests; installs nothing
 set -eu
 cd "$(dirname "$0")/.."
 started=$(date +%s)
 stage() { echo "== stage: $1 (at $(($(date +%s) - started)) s)"; }
+jobs=$(nproc)
+
+if [ "${1:-}" = "--quick" ]; then
+    stage "unit test build"
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKON_WERROR=ON >/dev/null
+    cmake --build build -j "$jobs" --target varkon_unit_tests
+    stage "unit tests"
+    ctest --test-dir build --output-on-failure -j "$jobs" -L unit
+    stage "done"
+    exit 0
+elif [ $# -gt 0 ]; then
+    echo "usage: $0 [--quick]" >&2
+    exit 2
+fi
+
 stage "dependencies"
 scripts/install-deps.sh
-jobs=$(nproc)
 
 stage "build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARKON_WERROR=ON

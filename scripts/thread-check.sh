@@ -4,8 +4,9 @@
 # thread and cancel watcher with their unit tests, and whole Halvex and Jurvex
 # jobs (the integration tests run the instrumented filter, whose exit status
 # turns non-zero on any report); the raster core's encoder threads, its
-# keep-alive thread and jobs of different platforms run at once in one process. Tests that mount a small tmpfs are left out: the
-# sanitizer's memory reservations count against a tmpfs that small.
+# keep-alive thread and jobs of different platforms run at once in one process.
+# Tests that mount a small tmpfs are left out: the sanitizer's memory
+# reservations count against a tmpfs that small.
 #
 #   scripts/thread-check.sh [BUILD_DIR]     (default: build-tsan)
 set -eu

@@ -12,6 +12,9 @@
 //     returns; every other side-channel command, and the device ID when none
 //     is given, is answered with CUPS_SC_STATUS_NOT_IMPLEMENTED.
 // Run without arguments it lists itself for lpinfo -v.
+#include "hex_digit.h"
+#include "write_all.h"
+
 #include <cups/backend.h>
 #include <cups/sidechannel.h>
 
@@ -39,17 +42,6 @@ struct DeviceUri {
     std::string device_id;
 };
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // %XX escapes decoded; a malformed escape fails the whole text.
 bool percent_decode(const std::string &in, std::string *out)
 {
@@ -61,7 +53,7 @@ bool percent_decode(const std::string &in, std::string *out)
         }
         if (i + 2 >= in.size())
             return false;
-        const int hi = hex_value(in[i + 1]), lo = hex_value(in[i + 2]);
+        const int hi = varkon::hex_digit_value(in[i + 1]), lo = varkon::hex_digit_value(in[i + 2]);
         if (hi < 0 || lo < 0)
             return false;
         *out += static_cast<char>(hi * 16 + lo);
@@ -129,20 +121,6 @@ void answer_side_channel(const DeviceUri &device)
     cupsSideChannelWrite(command, CUPS_SC_STATUS_NOT_IMPLEMENTED, nullptr, 0, 1.0);
 }
 
-bool write_all(int fd, const char *data, size_t count)
-{
-    while (count > 0) {
-        const ssize_t n = write(fd, data, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        count -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 volatile sig_atomic_t g_terminated = 0;
 
 void on_sigterm(int) { g_terminated = 1; }
@@ -171,7 +149,7 @@ long long copy_job(int in, int out, bool side_channel, const DeviceUri &device)
             return -1;
         if (n == 0)
             break;
-        if (!write_all(out, buffer, static_cast<size_t>(n)))
+        if (varkon::write_all(out, buffer, static_cast<size_t>(n)) != static_cast<size_t>(n))
             return -1;
         total += n;
     }

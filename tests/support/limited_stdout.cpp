@@ -3,6 +3,8 @@
 // failures; the limit applies only while the capture is active.
 #include "limited_stdout.h"
 
+#include "scratch_file.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,11 +16,9 @@ namespace varkon::test {
 LimitedStdout::LimitedStdout(size_t limit)
 {
     std::fflush(stdout);
-    char path[] = "/tmp/varkon-limited-XXXXXX";
-    capture_fd_ = mkstemp(path);
+    capture_fd_ = open_scratch_file("varkon-limited");
     if (capture_fd_ < 0)
         throw std::runtime_error("mkstemp failed");
-    unlink(path);
     saved_fd_ = dup(1);
     if (saved_fd_ < 0 || dup2(capture_fd_, 1) < 0)
         throw std::runtime_error("cannot redirect descriptor 1");
@@ -41,12 +41,7 @@ std::string LimitedStdout::finish()
     signal(SIGXFSZ, saved_handler_);
     dup2(saved_fd_, 1);
     close(saved_fd_);
-    if (lseek(capture_fd_, 0, SEEK_SET) == 0) {
-        char buf[65536];
-        ssize_t n;
-        while ((n = read(capture_fd_, buf, sizeof buf)) > 0)
-            data_.append(buf, static_cast<size_t>(n));
-    }
+    data_ = read_from_start(capture_fd_);
     close(capture_fd_);
     return data_;
 }

@@ -49,6 +49,32 @@ std::string pdf_to_ps2write(const std::string &pdf, const std::string &ps)
     return ps;
 }
 
+const std::string kJobNameLine = "\x1b%-12345X@PJL JOB NAME=\"report\"\r\n";
+const std::string kEndOfJob = "\x04\x1b%-12345X\n";
+const std::string kTrailer = "%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n" + kEndOfJob;
+const std::string kHalvexDuplexOption = "*OpenUI *Duplex/Two-Sided: PickOne\n*DefaultDuplex: None\n"
+                                        "*Duplex None/Off: \"\"\n*Duplex DuplexNoTumble/Long Edge: \"\"\n"
+                                        "*CloseUI: *Duplex\n";
+
+std::string host_name()
+{
+    char name[256] = {};
+    gethostname(name, sizeof name - 1);
+    return name;
+}
+
+std::string queue_ppd(const TempDir &dir, Queue queue, const std::string &extra)
+{
+    switch (queue) {
+    case Queue::Jurvex:
+        return write_ppd(dir, "jurvex", "Varkon Jurvex 21 PS", extra);
+    case Queue::Halvex:
+        return write_ppd(dir, "halvex", "Halvex 50 Series PS", extra);
+    default:
+        return write_ppd(dir, "other", "Varkon Office PS", extra);
+    }
+}
+
 std::string write_ppd(const TempDir &dir, const std::string &name, const std::string &nickname,
                       const std::string &extra)
 {

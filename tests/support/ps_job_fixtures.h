@@ -11,6 +11,24 @@
 
 namespace varkon::test {
 
+// Texts of the PostScript jobs the tests feed: the PJL job-name line they
+// start with, the end of the job, and the trailer the filter ends a cancelled
+// Jurvex job with.
+extern const std::string kJobNameLine;
+extern const std::string kEndOfJob;
+extern const std::string kTrailer;
+
+// This machine's host name: the owner the filter gives Jurvex jobs.
+std::string host_name();
+
+// The queues of pstoVarkon's integration tests: a Jurvex 21, a Halvex 50, and
+// a Varkon PostScript printer of neither family.
+enum class Queue { Other, Jurvex, Halvex };
+// The Duplex option (off, long edge) of a Halvex PPD.
+extern const std::string kHalvexDuplexOption;
+// A PPD for `queue` made by write_ppd, with `extra` appended.
+std::string queue_ppd(const TempDir &dir, Queue queue, const std::string &extra = "");
+
 // A PDF of `pages` pages of width x height points, made with ghostscript;
 // page n shows "Page n". Returns its path.
 std::string make_pdf(const TempDir &dir, const std::string &name, int pages, int width = 595, int height = 842);

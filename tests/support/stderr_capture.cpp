@@ -2,6 +2,8 @@
 // Redirects descriptor 2 into an unlinked temporary file.
 #include "stderr_capture.h"
 
+#include "scratch_file.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,31 +12,11 @@
 
 namespace varkon::test {
 
-namespace {
-
-std::string read_all(int fd)
-{
-    std::string data;
-    char buf[65536];
-    off_t offset = 0;
-    ssize_t n;
-    while ((n = pread(fd, buf, sizeof buf, offset)) > 0) {
-        data.append(buf, static_cast<size_t>(n));
-        offset += n;
-    }
-    return data;
-}
-
-} // namespace
-
 StderrCapture::StderrCapture()
 {
     std::fflush(stderr);
     saved_fd_ = dup(2);
-    char path[] = "/tmp/varkon-stderr-XXXXXX";
-    capture_fd_ = mkstemp(path);
-    if (capture_fd_ >= 0)
-        unlink(path);
+    capture_fd_ = open_scratch_file("varkon-stderr");
     if (saved_fd_ < 0 || capture_fd_ < 0 || dup2(capture_fd_, 2) < 0)
         throw std::runtime_error("cannot redirect descriptor 2");
 }
@@ -43,7 +25,7 @@ StderrCapture::~StderrCapture() { finish(); }
 
 std::string StderrCapture::text() const
 {
-    return finished_ ? data_ : read_all(capture_fd_);
+    return finished_ ? data_ : read_from_start(capture_fd_);
 }
 
 std::string StderrCapture::finish()
@@ -54,7 +36,7 @@ std::string StderrCapture::finish()
     std::fflush(stderr);
     dup2(saved_fd_, 2);
     close(saved_fd_);
-    data_ = read_all(capture_fd_);
+    data_ = read_from_start(capture_fd_);
     close(capture_fd_);
     return data_;
 }

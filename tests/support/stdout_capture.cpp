@@ -2,6 +2,8 @@
 // Redirects descriptor 1 into a temporary file, /dev/full or a broken pipe.
 #include "stdout_capture.h"
 
+#include "scratch_file.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,10 +22,7 @@ StdoutCapture::StdoutCapture(Target target)
         throw std::runtime_error("dup(1) failed");
     switch (target) {
     case Target::File: {
-        char path[] = "/tmp/varkon-stdout-XXXXXX";
-        capture_fd_ = mkstemp(path);
-        if (capture_fd_ >= 0)
-            unlink(path);
+        capture_fd_ = open_scratch_file("varkon-stdout");
         break;
     }
     case Target::Full:
@@ -54,12 +53,7 @@ std::string StdoutCapture::finish()
     std::fflush(stdout);
     dup2(saved_fd_, 1);
     close(saved_fd_);
-    if (lseek(capture_fd_, 0, SEEK_SET) == 0) {
-        char buf[65536];
-        ssize_t n;
-        while ((n = read(capture_fd_, buf, sizeof buf)) > 0)
-            data_.append(buf, static_cast<size_t>(n));
-    }
+    data_ = read_from_start(capture_fd_);
     close(capture_fd_);
     return data_;
 }

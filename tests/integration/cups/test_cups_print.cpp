@@ -6,6 +6,7 @@
 #include "cupsd_harness.h"
 #include "model_table.h"
 #include "paper_tables.h"
+#include "ppd_closer.h"
 #include "run_process.h"
 #include "varkon_decode.h"
 
@@ -116,10 +117,6 @@ const PAPER_SIZE_INFO *paper_row(const std::string &model, const char *name)
     return nullptr;
 }
 
-struct PpdCloser {
-    void operator()(ppd_file_t *ppd) const { ppdClose(ppd); }
-};
-
 class CupsPrint : public ::testing::Test {
 protected:
     // Prints the file on a fresh queue for the model and decodes what reached the backend.
@@ -167,7 +164,7 @@ protected:
     TempDir docs_, out_;
     int queues_ = 0;
     int job_ = 0;
-    std::unique_ptr<ppd_file_t, PpdCloser> ppd_;
+    varkon::PpdFile ppd_;
 };
 
 const Rect kUpperLeft{100, 600, 200, 100};

@@ -24,13 +24,6 @@ const char kModel[] = "Varkon Jurvex23d Series PS";
 const std::string kUel = "\x1b%-12345X";
 const std::string kCopyCountBegin = "%RBIBeginNonPPDFeature: *NumCopies";
 
-std::string host_name()
-{
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
 std::string owner_lines(int job_id)
 {
     return "@PJL SET JOBOWNER=\"" + host_name() + "\"\r\n@PJL SET JOBID=" + std::to_string(job_id) + "\r\n";

@@ -6,8 +6,10 @@
 // input type, copies, the FeedEdge and Duplex choices, sizes it admits.
 #include "../../../pstoVarkon/printer_families.h"
 #include "model_table.h"
+#include "ppd_closer.h"
 #include "ps_job_fixtures.h"
 #include "run_process.h"
+#include "text_search.h"
 
 #include <cups/ppd.h>
 
@@ -27,16 +29,11 @@ using namespace varkon::test;
 
 const std::string kBuild = VARKON_BINARY_DIR;
 
-struct PpdCloser {
-    void operator()(ppd_file_t *ppd) const { ppdClose(ppd); }
-};
-using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
-
 enum class Family { Jurvex, Halvex, Neither };
 
 struct PsPpd {
     std::string path;
-    PpdPtr ppd;
+    varkon::PpdFile ppd;
     std::string nickname, device_id;
 };
 
@@ -44,15 +41,6 @@ std::string attribute(ppd_file_t *ppd, const char *name)
 {
     ppd_attr_t *attr = ppdFindAttr(ppd, name, nullptr);
     return attr != nullptr && attr->value != nullptr ? attr->value : "";
-}
-
-bool contains_nocase(const std::string &text, const std::string &part)
-{
-    auto lower = [](std::string s) {
-        std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-        return s;
-    };
-    return lower(text).find(lower(part)) != std::string::npos;
 }
 
 // Every generated PPD that is not one of the raster models'.
@@ -82,7 +70,7 @@ std::vector<PsPpd> ps_ppds()
 bool holds_jurvex_designation(const std::string &subject)
 {
     return std::any_of(std::begin(jurvex_printerinfo), std::end(jurvex_printerinfo),
-                       [&](const char *designation) { return contains_nocase(subject, designation); });
+                       [&](const char *designation) { return varkon::contains_nocase(subject, designation); });
 }
 
 // The family by the filter's rules, from the nickname and from the device ID;
@@ -128,7 +116,7 @@ TEST_F(PsPpds, OnePpdPerFamilyModelAndOneGeneric)
     for (const char *designation : jurvex_printerinfo) {
         int matches = 0;
         for (const PsPpd *ps : of_family(Family::Jurvex))
-            matches += contains_nocase(ps->nickname, designation) &&
+            matches += varkon::contains_nocase(ps->nickname, designation) &&
                                ps->device_id.find(std::string("MDL:") + designation) != std::string::npos
                            ? 1
                            : 0;

@@ -20,11 +20,6 @@ using namespace varkon::test;
 
 namespace {
 
-enum class Queue { Other, Jurvex, Halvex };
-
-const std::string kEndOfJob = "\x04\x1b%-12345X\n";
-const std::string kJobNameLine = "\x1b%-12345X@PJL JOB NAME=\"report\"\r\n";
-
 // A small PostScript job with two pages, as a Jurvex printer takes it.
 std::string two_page_job()
 {
@@ -50,18 +45,6 @@ class BadInput : public ::testing::Test {
 protected:
     void SetUp() override { std::filesystem::create_directory(tmp_); }
 
-    std::string ppd(Queue queue)
-    {
-        switch (queue) {
-        case Queue::Jurvex:
-            return write_ppd(dir_, "jurvex", "Varkon Jurvex 21 PS");
-        case Queue::Halvex:
-            return write_ppd(dir_, "halvex", "Halvex 50 Series PS");
-        default:
-            return write_ppd(dir_, "other", "Varkon Office PS");
-        }
-    }
-
     struct Job {
         Job(Queue q, std::string in, std::string t = "report", std::string u = "bob", std::string o = "",
             std::string uri = "")
@@ -81,7 +64,7 @@ protected:
     ProcessResult run(const Job &job)
     {
         ProcessOptions o;
-        o.env = {"PPD=" + ppd(job.queue), "TMPDIR=" + tmp_};
+        o.env = {"PPD=" + queue_ppd(dir_, job.queue), "TMPDIR=" + tmp_};
         if (!job.device_uri.empty())
             o.env.push_back("DEVICE_URI=" + job.device_uri);
         else

@@ -11,6 +11,7 @@
 #include "ps_job_fixtures.h"
 #include "run_process.h"
 #include "snmp_agent_standin.h"
+#include "write_all.h"
 
 #include <gtest/gtest.h>
 
@@ -32,27 +33,7 @@ using namespace varkon::test;
 
 namespace {
 
-const std::string kTrailer = std::string("%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n") +
-                             "\x04\x1b%-12345X\n";
-const std::string kJobNameLine = "\x1b%-12345X@PJL JOB NAME=\"report\"\r\n";
 constexpr const char *kQueue = "jurvexq";
-
-std::string host_name()
-{
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
-void write_all(int fd, const std::string &data)
-{
-    for (std::size_t done = 0; done < data.size();) {
-        const ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n <= 0)
-            return;
-        done += static_cast<std::size_t>(n);
-    }
-}
 
 // Opens the FIFO once the filter reads it; gives up (-1) after 30 s, so that a
 // filter that ends before opening it cannot hang the test.
@@ -105,7 +86,7 @@ protected:
         config.system_backends.push_back("socket"); // for the scheduler to accept socket:// URIs
         config.ppd_dirs.clear();                    // the queue gets its own PPD
         cupsd_ = std::make_unique<CupsdHarness>(config);
-        ppd_ = write_ppd(dir_, "jurvex", "Varkon Jurvex 21 PS");
+        ppd_ = queue_ppd(dir_, Queue::Jurvex);
         const ProcessResult added =
             cupsd_->run({"lpadmin", "-p", kQueue, "-E", "-v", printer_uri(), "-P", ppd_});
         ASSERT_EQ(added.exit_code, 0) << added.err;
@@ -131,12 +112,12 @@ protected:
             const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
-            write_all(fd, first);
+            varkon::write_all(fd, first);
             const double end = monotonic_seconds() + 15;
             while (agent_->received().empty() && monotonic_seconds() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-            write_all(fd, rest);
+            varkon::write_all(fd, rest);
             close(fd);
         });
         const JoinOnExit join{feeder};
@@ -161,7 +142,7 @@ protected:
             const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
-            write_all(fd, first);
+            varkon::write_all(fd, first);
             const double end = monotonic_seconds() + 40;
             while (agent_->received().size() < queries && monotonic_seconds() < end)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -171,7 +152,7 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             if (cancel)
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            write_all(fd, rest);
+            varkon::write_all(fd, rest);
             close(fd);
         });
         const JoinOnExit join{feeder, [&] { ready = signalled = true; }};

@@ -20,8 +20,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-enum class Queue { Other, Jurvex, Halvex };
-
 const std::string kNoIdMessage = "cups api can't find 1284 information.\n";
 const std::string kOwnerLine = "@PJL SET JOBOWNER=";
 const std::string kJurvexId = "MFG:Varkon;MDL:Jurvex 21;CLS:PRINTER;";
@@ -39,25 +37,13 @@ class DeviceIdQuery : public ::testing::Test {
 protected:
     void SetUp() override { std::filesystem::create_directory(tmp_); }
 
-    std::string ppd(Queue queue)
-    {
-        switch (queue) {
-        case Queue::Jurvex:
-            return write_ppd(dir_, "jurvex", "Varkon Jurvex 21 PS");
-        case Queue::Halvex:
-            return write_ppd(dir_, "halvex", "Halvex 50 Series PS");
-        default:
-            return write_ppd(dir_, "other", "Varkon Office PS");
-        }
-    }
-
     std::string input(Queue queue) { return queue == Queue::Halvex ? read_file(make_pdf(dir_, "two", 2)) : ps_job(); }
 
     FaultRun job(Queue queue)
     {
         FaultRun run;
         run.argv = {built_program("pstoVarkon/pstoVarkon"), "17", "bob", "report", "1", ""};
-        run.env = {"PPD=" + ppd(queue), "TMPDIR=" + tmp_};
+        run.env = {"PPD=" + queue_ppd(dir_, queue), "TMPDIR=" + tmp_};
         run.unset = {"DEVICE_URI"};
         run.stdin_data = input(queue);
         run.timeout_ms = 60000;

@@ -18,9 +18,7 @@ protected:
     void SetUp() override
     {
         std::filesystem::create_directory(tmp_);
-        ppd_ = write_ppd(dir_, "halvex", "Halvex 50 Series PS",
-                         "*OpenUI *Duplex/Two-Sided: PickOne\n*DefaultDuplex: None\n*Duplex None/Off: \"\"\n"
-                         "*Duplex DuplexNoTumble/Long Edge: \"\"\n*CloseUI: *Duplex\n");
+        ppd_ = queue_ppd(dir_, Queue::Halvex, kHalvexDuplexOption);
     }
 
     ProcessResult run(const std::string &title, const std::string &job_options, const std::string &stdin_data,

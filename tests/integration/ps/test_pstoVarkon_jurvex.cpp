@@ -4,6 +4,7 @@
 // collated copies and cuts a cancelled job at a page boundary.
 #include "ps_job_fixtures.h"
 #include "run_process.h"
+#include "write_all.h"
 
 #include <gtest/gtest.h>
 
@@ -19,10 +20,6 @@ using namespace varkon::test;
 
 namespace {
 
-const std::string kTrailer = std::string("%%Trailer\nend\n%%Pages: 4\n%%BoundingBox: 0 0 595 842\n%%EOF\n") +
-                             "\x04\x1b%-12345X\n";
-const std::string kEndOfJob = "\x04\x1b%-12345X\n";
-const std::string kJobNameLine = "\x1b%-12345X@PJL JOB NAME=\"report\"\r\n";
 const std::string kCopyCountBlock = "%RBIBeginNonPPDFeature: *NumCopies 3\n3 dup /NumCopies exch def\n"
                                     "%RBIEndNonPPDFeature\n";
 const std::string kMediaSelection = "<<DeferredMediaSelection true /PageSize [595 842]>>setpagedevice\n";
@@ -34,19 +31,12 @@ std::string replace_all(std::string text, const std::string &from, const std::st
     return text;
 }
 
-std::string host_name()
-{
-    char name[256] = {};
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
 class JurvexJob : public ::testing::Test {
 protected:
     void SetUp() override
     {
         std::filesystem::create_directory(tmp_);
-        ppd_ = write_ppd(dir_, "jurvex", "Varkon Jurvex 21 PS");
+        ppd_ = queue_ppd(dir_, Queue::Jurvex);
     }
 
     // A Jurvex job as the printer expects it: PJL header, then the PostScript
@@ -263,9 +253,9 @@ protected:
             const int fd = open_writer(fifo);
             if (fd < 0)
                 return;
-            write_all(fd, first);
+            varkon::write_all(fd, first);
             std::this_thread::sleep_for(std::chrono::milliseconds(3000));
-            write_all(fd, second);
+            varkon::write_all(fd, second);
             close(fd);
         });
         ProcessOptions o = options();
@@ -287,16 +277,6 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return -1;
-    }
-
-    static void write_all(int fd, const std::string &data)
-    {
-        for (std::size_t done = 0; done < data.size();) {
-            const ssize_t n = write(fd, data.data() + done, data.size() - done);
-            if (n <= 0)
-                return;
-            done += static_cast<std::size_t>(n);
-        }
     }
 };
 

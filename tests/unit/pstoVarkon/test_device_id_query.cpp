@@ -45,6 +45,8 @@ protected:
     void TearDown() override { job_canceled = 0; }
 };
 
+// "At once" below is well inside the wait of the channel: a busy machine may
+// take a while to answer, but not the whole wait.
 TEST_F(DeviceIdWait, AnswersAtOnceOrWithinTheWaitAreUsed)
 {
     {
@@ -53,7 +55,7 @@ TEST_F(DeviceIdWait, AnswersAtOnceOrWithinTheWaitAreUsed)
         const Asked asked = ask(channel);
         EXPECT_TRUE(asked.ok);
         EXPECT_EQ(asked.id, kId);
-        EXPECT_LT(asked.seconds, 0.5);
+        EXPECT_LT(asked.seconds, 1.0);
     }
     {
         const SideChannelStandin backend(kId, 1, milliseconds(600));
@@ -79,7 +81,7 @@ TEST_F(DeviceIdWait, ASilentChannelCostsOneWaitAndOneRequest)
     EXPECT_LT(first.seconds, 1.5);
     const Asked second = ask(channel);
     EXPECT_FALSE(second.ok);
-    EXPECT_LT(second.seconds, 0.1);
+    EXPECT_LT(second.seconds, 0.3) << "no second wait of 0.4 s";
     EXPECT_EQ(backend.requests(), 1);
 }
 
@@ -105,13 +107,13 @@ TEST_F(DeviceIdWait, FailedTooLongAndEmptyAnswersGiveNoId)
         varkon::DeviceIdChannel channel(2.0);
         const Asked asked = ask(channel);
         EXPECT_FALSE(asked.ok) << status << " " << id.size();
-        EXPECT_LT(asked.seconds, 0.5);
+        EXPECT_LT(asked.seconds, 1.0);
     }
     NoSideChannel none;
     varkon::DeviceIdChannel channel(2.0);
     const Asked asked = ask(channel);
     EXPECT_FALSE(asked.ok);
-    EXPECT_LT(asked.seconds, 0.5);
+    EXPECT_LT(asked.seconds, 1.0);
 }
 
 TEST_F(DeviceIdWait, ACancelledJobStopsWaitingAtOnce)
@@ -125,7 +127,7 @@ TEST_F(DeviceIdWait, ACancelledJobStopsWaitingAtOnce)
     const Asked asked = ask(channel);
     canceller.join();
     EXPECT_FALSE(asked.ok);
-    EXPECT_LT(asked.seconds, 0.8);
+    EXPECT_LT(asked.seconds, 2.0) << "cancelled at 0.3 s of a 5-s wait";
     EXPECT_FALSE(ask(channel).ok);
     EXPECT_EQ(backend.requests(), 1);
 }

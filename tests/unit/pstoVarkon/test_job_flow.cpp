@@ -72,8 +72,6 @@ protected:
     std::string tmp_ = dir_.file("tmp");
 };
 
-const std::string kEndOfJob = std::string("\x04\x1b%-12345X\n", 11);
-
 TEST_F(StdinCopy, JobWithoutUniversalExitGetsTheEndOfJobSequence)
 {
     const std::string job = "%!PS\nshowpage\n%%EOF\n";

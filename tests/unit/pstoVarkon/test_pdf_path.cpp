@@ -368,7 +368,8 @@ TEST_F(PdfPath, NothingAToolStartedOutlivesIt)
         job_canceled = tool == stubborn ? 1 : 0;
         const auto start = std::chrono::steady_clock::now();
         varkon::run_tool({tool}, varkon::ToolOutput::Capture);
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        // The stubborn tool is killed 1 s after the cancel; either would hold the job 30 s.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
         const pid_t child = static_cast<pid_t>(std::atoi(read_file(pid_file).c_str()));
         ASSERT_GT(child, 0);
         // Gone, or a zombie waiting for init, once the kill has landed.

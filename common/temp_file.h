@@ -3,6 +3,8 @@
 // unless handed on: no exit path leaves one behind.
 #pragma once
 
+#include "unique_fd.h"
+
 #include <cups/cups.h>
 
 #include <fcntl.h>
@@ -22,12 +24,12 @@ public:
     explicit TempFile(std::size_t field)
     {
         std::vector<char> path(field, '\0');
-        fd_ = cupsTempFd(path.data(), static_cast<int>(path.size()));
-        if (fd_ < 0)
+        fd_.reset(cupsTempFd(path.data(), static_cast<int>(path.size())));
+        if (!fd_.valid())
             return;
         path_ = path.data();
         // The tools the filter starts must not inherit it by accident.
-        fcntl(fd_, F_SETFD, FD_CLOEXEC);
+        fcntl(fd_.get(), F_SETFD, FD_CLOEXEC);
     }
     ~TempFile()
     {
@@ -38,16 +40,11 @@ public:
     TempFile(const TempFile &) = delete;
     TempFile &operator=(const TempFile &) = delete;
 
-    bool valid() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
+    bool valid() const { return fd_.valid(); }
+    int fd() const { return fd_.get(); }
     const std::string &path() const { return path_; }
 
-    void close_fd()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
-    }
+    void close_fd() { fd_.reset(); }
 
     // Whether the file holds any data.
     bool has_data() const
@@ -64,7 +61,7 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string path_;
 };
 
