@@ -8,6 +8,7 @@
 // header's Duplex and Tumble, the choices of the PPD defaults, the padding and
 // start of the options text, then the options text.
 #include "fuzz_input.h"
+#include "ppd_closer.h"
 #include "raster_fuzz_ppd.h"
 
 #include "job_options.h"
@@ -207,12 +208,8 @@ void add_boolean(varkon::fuzz::FuzzPpd &ppd, const char *name, varkon::fuzz::Fuz
     ppd.booleans.emplace_back(name, choice <= 4 ? std::string(kChoices[choice - 1]) : input.text(8));
 }
 
-struct PpdCloser {
-    void operator()(ppd_file_t *ppd) const { ppdClose(ppd); }
-};
-
 // The PPD as libcups reads it from a file; nullptr when it cannot read it.
-std::unique_ptr<ppd_file_t, PpdCloser> open_ppd(const std::string &text)
+varkon::PpdFile open_ppd(const std::string &text)
 {
     const int fd = memfd_create("varkon-fuzz-ppd", MFD_CLOEXEC);
     require(fd >= 0, "a memory file can be made");
@@ -220,7 +217,7 @@ std::unique_ptr<ppd_file_t, PpdCloser> open_ppd(const std::string &text)
     lseek(fd, 0, SEEK_SET);
     // ppdOpenFd closes the descriptor, whether it reads a PPD or not.
     ppd_file_t *ppd = ppdOpenFd(fd);
-    return std::unique_ptr<ppd_file_t, PpdCloser>(ppd);
+    return varkon::PpdFile(ppd);
 }
 
 // The completions checkOptionKey may append, in the order it appends them.

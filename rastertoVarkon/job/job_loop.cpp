@@ -10,6 +10,7 @@
 #include "output_sink.h"
 #include "raster_input.h"
 #include "raster_job.h"
+#include "signal_handler.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -38,15 +39,6 @@ struct RasterCloser {
 };
 using PpdHandle = std::unique_ptr<ppd_file_t, PpdCloser>;
 using RasterHandle = std::unique_ptr<cups_raster_t, RasterCloser>;
-
-void install_handler(int sig, void (*handler)(int))
-{
-    struct sigaction action {};
-    action.sa_handler = handler;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    sigaction(sig, &action, nullptr);
-}
 
 // The job's parameters: the command line, and what the queue's PPD says of the printer.
 RasterJobParams job_params(char *argv[], ppd_file_t *ppd, const JobRun &run)
@@ -168,9 +160,9 @@ int run_job(int argc, char *argv[], const JobRun &run)
         // cancelled while they are awaited must end through the job loop.
         if (run.ownSignals) {
             set_signal_job(&job.context());
-            install_handler(SIGTERM, CancelJob);
+            install_signal_handler(SIGTERM, CancelJob, SA_RESTART);
             // A backend that has gone away must show up as a failed write, not kill us silently.
-            install_handler(SIGPIPE, SIG_IGN);
+            install_signal_handler(SIGPIPE, SIG_IGN, SA_RESTART);
         }
         status = print_raster(job, fd, run);
         if (run.ownSignals)

@@ -8,6 +8,7 @@
 #include "job_commands.h"
 #include "manual_duplex_end.h"
 #include "page_transforms.h"
+#include "signal_handler.h"
 #include "spool.h"
 
 #include <signal.h>
@@ -37,11 +38,7 @@ void arm_keep_alive(RasterJobState &job)
     if (job.platform != PLATFORM_C && job.platform != PLATFORM_Z)
         return;
     if (job.params.keepAlive == KeepAlive::Signal) {
-        struct sigaction action {};
-        action.sa_handler = SendDummyCommand;
-        action.sa_flags = SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGALRM, &action, nullptr);
+        install_signal_handler(SIGALRM, SendDummyCommand, SA_RESTART);
         set_keep_alive_timer(kKeepAliveSeconds);
     } else if (job.params.keepAlive == KeepAlive::Thread) {
         job.keepAlive = std::make_unique<KeepAliveThread>(job.context, job.params.keepAlivePeriod);

@@ -4,6 +4,7 @@
 // driver texts the filter reads are there, and the raster header CUPS builds
 // from each page size is what the filter's geometry expects.
 #include "model_table.h"
+#include "ppd_closer.h"
 #include "paper_tables.h"
 #include "platform.h"
 #include "run_process.h"
@@ -26,10 +27,7 @@ using varkon::VarkonModel;
 
 const std::string kPpdDir = std::string(VARKON_BINARY_DIR) + "/drv/ppd";
 
-struct PpdCloser {
-    void operator()(ppd_file_t *ppd) const { ppdClose(ppd); }
-};
-using PpdPtr = std::unique_ptr<ppd_file_t, PpdCloser>;
+using PpdPtr = varkon::PpdFile;
 
 const PAPER_SIZE_INFO *group_table(int group)
 {
