@@ -91,13 +91,15 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         return nullptr;
     }
     const int port = std::atoi(option("server-port", num_options, options, "0"));
+    // Without a PAM service PAPPL refuses administration from other hosts; with
+    // one (-o auth-service=login) it asks every network client for a login.
     const pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                                       PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
     pappl_system_t *system = papplSystemCreate(
         soptions, option("system-name", num_options, options, "Varkon Printer Application"), port, "_print,_universal",
         paths.spoolDirectory.c_str(), option("log-file", num_options, options, "-"),
         log_level(option("log-level", num_options, options, "info")),
-        option("auth-service", num_options, options, "login"), false);
+        option("auth-service", num_options, options, nullptr), false);
     if (system == nullptr)
         return nullptr;
     if (!add_listeners(system, option("listen-hostname", num_options, options, "localhost"))) {
