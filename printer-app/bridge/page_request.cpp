@@ -58,17 +58,18 @@ bool prepare_page_header(const AppDriver &driver, pappl_sides_t sides, cups_page
     return true;
 }
 
-JobRequest job_request(const AppDriver &driver, const pappl_pr_options_t &options, const char *format,
-                       const char *documentHandling)
+JobRequest job_request(const AppDriver &driver, const pappl_pr_options_t &options, ipp_t *printerDefaults,
+                       const char *format, const char *documentHandling)
 {
     JobRequest request;
-    request.options = vendor_options_text(driver.vendor, options.num_vendor, options.vendor);
+    request.options = vendor_options_text(driver.vendor, options.num_vendor, options.vendor, printerDefaults);
     request.options += std::string(" InputSlot=") + input_slot(options.media.source);
     // PAPPL repeats the pages of the images it decodes itself for each copy.
     const bool repeated = format != nullptr && (std::strcmp(format, "image/jpeg") == 0 || std::strcmp(format, "image/png") == 0);
     request.copies = repeated || options.copies < 1 ? 1 : static_cast<unsigned>(options.copies);
-    if (documentHandling != nullptr)
-        request.collate = std::strcmp(documentHandling, "separate-documents-uncollated-copies") != 0;
+    // Collated unless asked otherwise, as multiple-document-handling-default says.
+    request.collate = documentHandling == nullptr ||
+                      std::strcmp(documentHandling, "separate-documents-uncollated-copies") != 0;
     return request;
 }
 

@@ -28,10 +28,11 @@ struct JobRequest {
     std::optional<bool> collate;
 };
 
-// The job's request: the vendor values, the media source, copies (a document
-// PAPPL repeats itself gets 1) and the multiple-document-handling.
-JobRequest job_request(const AppDriver &driver, const pappl_pr_options_t &options, const char *format,
-                       const char *documentHandling);
+// The job's request: the vendor values (the printer's defaults where the job
+// has none), the media source, copies (a document PAPPL repeats itself gets 1)
+// and the multiple-document-handling.
+JobRequest job_request(const AppDriver &driver, const pappl_pr_options_t &options, ipp_t *printerDefaults,
+                       const char *format, const char *documentHandling);
 
 // What the resolution of the job's first page adds to its options text.
 std::string resolution_options(const AppDriver &driver, unsigned dpi);

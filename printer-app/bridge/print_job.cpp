@@ -46,13 +46,21 @@ RasterJobParams raster_params(pappl_job_t *job, const AppDriver &driver, const J
     return params;
 }
 
+JobRequest job_request_of(pappl_job_t *job, const AppDriver &driver, const pappl_pr_options_t &options)
+{
+    ipp_t *defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+    JobRequest request = job_request(driver, options, defaults, job_format(job), document_handling(job));
+    ippDelete(defaults);
+    return request;
+}
+
 PrintJob *print_job(pappl_job_t *job) { return static_cast<PrintJob *>(papplJobGetData(job)); }
 
 } // namespace
 
 PrintJob::PrintJob(pappl_job_t *job, const pappl_pr_options_t &options, pappl_device_t *device,
                    const AppDriver &driver)
-    : job_(job), request_(job_request(driver, options, job_format(job), document_handling(job))), device_(device),
+    : job_(job), request_(job_request_of(job, driver, options)), device_(device),
       driver_(driver), sink_(device), sides_(options.sides)
 {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Options for the raster core: \"%s\", %u copies, collate %s",
@@ -187,22 +195,28 @@ bool raster_start_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_devic
     return true;
 }
 
+// The page callbacks go on answering true when the job has ended early
+// (a page refused, the device gone, cancelled): PAPPL would otherwise put its
+// own "Job aborted." over our reason. The job's end reports the outcome.
 bool raster_start_page(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t *, unsigned)
 {
-    PrintJob *printing = print_job(job);
-    return printing != nullptr && printing->start_page(options->header);
+    if (PrintJob *printing = print_job(job))
+        printing->start_page(options->header);
+    return true;
 }
 
 bool raster_write_line(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned, const unsigned char *line)
 {
-    PrintJob *printing = print_job(job);
-    return printing != nullptr && printing->write_line(line);
+    if (PrintJob *printing = print_job(job))
+        printing->write_line(line);
+    return true;
 }
 
 bool raster_end_page(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *, unsigned)
 {
-    PrintJob *printing = print_job(job);
-    return printing != nullptr && printing->end_page();
+    if (PrintJob *printing = print_job(job))
+        printing->end_page();
+    return true;
 }
 
 bool raster_end_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)

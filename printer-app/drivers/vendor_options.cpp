@@ -61,6 +61,27 @@ const char *ppd_choice(const VendorOption &option, const char *value)
     return choice != nullptr ? choice->ppd : nullptr;
 }
 
+// The printer's NAME-default as IPP text; empty when it has none.
+std::string default_value(const VendorOption &option, ipp_t *defaults)
+{
+    const std::string name = std::string(option.ipp) + "-default";
+    ipp_attribute_t *attr = defaults != nullptr ? ippFindAttribute(defaults, name.c_str(), IPP_TAG_ZERO) : nullptr;
+    if (attr == nullptr)
+        return {};
+    switch (ippGetValueTag(attr)) {
+    case IPP_TAG_BOOLEAN:
+        return ippGetBoolean(attr, 0) ? "true" : "false";
+    case IPP_TAG_INTEGER:
+        return std::to_string(ippGetInteger(attr, 0));
+    case IPP_TAG_KEYWORD: {
+        const char *keyword = ippGetString(attr, 0, nullptr);
+        return keyword != nullptr ? keyword : "";
+    }
+    default:
+        return {};
+    }
+}
+
 // A strings-file line: "key" = "text"; (neither holds a quote or a backslash),
 // once per key.
 void add_string(std::string &out, std::set<std::string> &seen, const std::string &key, const char *text)
@@ -114,12 +135,17 @@ void add_vendor_attributes(const std::vector<VendorOption> &options, ipp_t *attr
     }
 }
 
-std::string vendor_options_text(const std::vector<VendorOption> &options, int num_values, cups_option_t *values)
+std::string vendor_options_text(const std::vector<VendorOption> &options, int num_values, cups_option_t *values,
+                                ipp_t *defaults)
 {
     std::string text;
     for (const VendorOption &option : options) {
         const char *value = cupsGetOption(option.ipp, num_values, values);
         const char *choice = value != nullptr ? ppd_choice(option, value) : nullptr;
+        if (choice == nullptr) {
+            const std::string printerDefault = default_value(option, defaults);
+            choice = ppd_choice(option, printerDefault.c_str());
+        }
         if (choice == nullptr)
             choice = ppd_choice(option, option.defaultValue);
         if (!text.empty())

@@ -41,10 +41,11 @@ std::vector<VendorOption> vendor_options(const ModelCapabilities &caps);
 // Puts NAME-supported and NAME-default of every option into `attrs`.
 void add_vendor_attributes(const std::vector<VendorOption> &options, ipp_t *attrs);
 
-// "Density=2 TonerMode=False ...": the job's vendor values (or each option's
-// default where the job has none, or one that is not a choice) as PPD
-// choices, for the raster core.
-std::string vendor_options_text(const std::vector<VendorOption> &options, int num_values, cups_option_t *values);
+// "Density=2 TonerMode=False ...": the job's vendor values as PPD choices,
+// for the raster core. Where the job has none, or one that is not a choice,
+// the printer's NAME-default from `defaults` (may be nullptr), else the option's own.
+std::string vendor_options_text(const std::vector<VendorOption> &options, int num_values, cups_option_t *values,
+                                ipp_t *defaults);
 
 // The strings file that gives every option and choice its label.
 std::string vendor_strings(const std::vector<std::vector<VendorOption>> &all);
