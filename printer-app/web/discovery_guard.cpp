@@ -16,6 +16,8 @@ bool no_discovery_page(pappl_client_t *client, void *)
 {
     if (!papplClientHTMLAuthorize(client))
         return true;
+    if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0))
+        return true;
     papplClientHTMLHeader(client, "Add Printer", 0);
     papplClientHTMLPuts(client,
                         "    <div class=\"content\">\n"
