@@ -111,7 +111,6 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         papplSystemSetHostName(system, host);
     if (const char *group = cupsGetOption("admin-group", num_options, options))
         papplSystemSetAdminGroup(system, group);
-    papplSystemSetFooterHTML(system, kFooterHtml);
     pappl_version_t version{};
     papplCopyString(version.name, "Varkon Printer Application", sizeof version.name);
     papplCopyString(version.sversion, context.version.c_str(), sizeof version.sversion);
