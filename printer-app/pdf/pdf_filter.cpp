@@ -27,6 +27,8 @@ struct RasterCloser {
     void operator()(cups_raster_t *raster) const { cupsRasterClose(raster); }
 };
 
+constexpr size_t kLongestLogLine = 4096;
+
 // Ghostscript's messages, line by line, into the job's log.
 void relay_log(pappl_job_t *job, int fd)
 {
@@ -40,6 +42,11 @@ void relay_log(pappl_job_t *job, int fd)
             if (end > 0)
                 papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ghostscript: %s", pending.substr(0, end).c_str());
             pending.erase(0, end + 1);
+        }
+        // A document can make Ghostscript print without end: long lines go out in pieces.
+        if (pending.size() > kLongestLogLine) {
+            papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Ghostscript: %s", pending.c_str());
+            pending.clear();
         }
     }
     if (!pending.empty())
@@ -139,6 +146,10 @@ bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *)
         return false;
     }
     const std::unique_ptr<pappl_pr_options_t, OptionsDeleter> options(papplJobCreatePrintOptions(job, 0, false));
+    if (!options) {
+        papplJobSetMessage(job, "The job's print options could not be read.");
+        return false;
+    }
     const unsigned dpi = static_cast<unsigned>(options->printer_resolution[0]);
     unsigned width = 0, height = 0;
     media_points(*driver, options->media, &width, &height);

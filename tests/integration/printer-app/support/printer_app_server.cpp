@@ -155,6 +155,14 @@ void PrinterAppServer::stop()
     pid_ = -1;
 }
 
+bool PrinterAppServer::running()
+{
+    int status = 0;
+    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+        pid_ = -1;
+    return pid_ > 0;
+}
+
 std::string PrinterAppServer::printer_uri(const std::string &printer) const
 {
     return "ipp://127.0.0.1:" + std::to_string(port_) + "/ipp/print/" + printer;

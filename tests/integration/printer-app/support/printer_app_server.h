@@ -46,7 +46,8 @@ public:
     void start();
     // SIGTERM, as systemd stops it; SIGKILL after 15 s.
     void stop();
-    bool running() const { return pid_ > 0; }
+    // Whether the server process is still there (it may have died on its own).
+    bool running();
 
     int port() const { return port_; }
     const std::string &state_dir() const { return dir_; }
