@@ -8,6 +8,7 @@
 // Writes varkon-models.drv, one media-<table>.drv per paper table,
 // varkon-ps-models.drv for the PostScript models (ps_models.h) and
 // varkon-ppds.tsv (ModelName <tab> PPD file name) for tests and scripts.
+#include "model_capabilities.h"
 #include "model_table.h"
 #include "paper_tables.h"
 #include "platform.h"
@@ -24,120 +25,24 @@
 
 namespace {
 
-struct PaperTable {
-    const char *file;  // media include written for it
-    const PAPER_SIZE_INFO *rows;
-};
-
-const PaperTable kPaperTables[] = {
-    {"media-belvar.drv", gPaperSizeArray_Belvar},
-    {"media-belvar-mfp.drv", gPaperSizeArray_BelvarMFP},
-    {"media-oskel-drevan.drv", gPaperSizeArray_Oskel_Drevan},
-    {"media-nimbrel-sarvel.drv", gPaperSizeArray_Nimbrel_Sarvel},
-};
+// The media include written for a paper table.
+std::string media_file(const varkon::PaperTable &table) { return std::string("media-") + table.name + ".drv"; }
 
 // An 8.3 name: eight characters and ".ppd".
 constexpr size_t kMaxPcFileName = 12;
 
-// What the filter itself makes of a model name: its platform and paper table.
-struct ModelLookup {
-    int platform = PLATFORM_NONE;
-    const PaperTable *table = nullptr;
-};
-
-ModelLookup look_up(const varkon::VarkonModel &model)
-{
-    ModelLookup found;
-    const PAPER_SIZE_INFO *rows = GetPaperSizeArray(model.modelName, &found.platform);
-    for (const auto &table : kPaperTables)
-        if (table.rows == rows)
-            found.table = &table;
-    return found;
-}
-
 struct PlatformParts {
-    const char *include;   // hand-written fragment in drv/
-    const char *command;   // CMD field of the IEEE 1284 device ID
+    const char *include; // hand-written fragment in drv/
 };
 
 // Indexed by platform code.
 constexpr PlatformParts kPlatformParts[] = {
-    {nullptr, nullptr},
-    {"platform-c.drv", "PJL,VKGDI-C"},
-    {"platform-z.drv", "PJL,VKGDI-Z"},
-    {"platform-m.drv", "PJL,VKGDI-M"},
+    {nullptr},
+    {"platform-c.drv"},
+    {"platform-z.drv"},
+    {"platform-m.drv"},
 };
 static_assert(PLATFORM_C == 1 && PLATFORM_Z == 2 && PLATFORM_M == 3, "kPlatformParts is indexed by platform code");
-
-struct SizeLabel {
-    const char *name;
-    const char *text;
-};
-
-constexpr SizeLabel kSizeLabels[] = {
-    {"A4", "A4"},
-    {"A5", "A5"},
-    {"A6", "A6"},
-    {"B5", "JIS B5"},
-    {"B6", "B6"},
-    {"IOSB5", "ISO B5"},
-    {"Letter", "US Letter"},
-    {"Legal", "US Legal"},
-    {"Executive", "Executive"},
-    {"Statement", "Statement"},
-    {"Folio", "Folio"},
-    {"Oficio", "Oficio"},
-    {"Postcard", "Postcard"},
-    {"EnvMonarch", "Envelope Monarch"},
-    {"EnvDL", "Envelope DL"},
-    {"EnvC5", "Envelope C5"},
-    {"EnvC6", "Envelope C6"},
-    {"Com10Envelope", "Envelope #10"},
-    {"ZL", "Envelope ZL"},
-    {"16K", "16K"},
-    {"Big16K", "Big 16K"},
-    {"32K", "32K"},
-    {"Big32K", "Big 32K"},
-};
-
-const char *size_label(const char *name)
-{
-    for (const auto &label : kSizeLabels)
-        if (std::string(label.name) == name)
-            return label.text;
-    return name;
-}
-
-// The default of every PPD; CUPS may replace it by the local paper size when a
-// queue is added (DefaultPaperSize).
-constexpr char kDefaultPageSize[] = "A4";
-
-// Lengths below are in hundredths of a point; a 600 dpi pixel is 12 of them.
-constexpr int kHundredthsPerPixel = 12;
-constexpr int kQuarterPoint = 25;
-
-struct Margins {
-    int left, bottom, right, top;
-};
-
-// Where the printer puts its W x H image on the sheet: at the row's margins
-// when it sends any, centred otherwise. Each margin is rounded down to a
-// quarter point, so the raster CUPS makes for the imageable area is never
-// smaller than W x H; the filter centres wider lines and drops extra rows.
-bool imageable_margins(const PAPER_SIZE_INFO &row, Margins *out)
-{
-    const int pageW = row.cupsPaperW * 100, pageH = row.cupsPaperH * 100;
-    const int imageW = row.fwPaperW * kHundredthsPerPixel, imageH = row.fwPaperH * kHundredthsPerPixel;
-    const bool placed = row.fwPaperMarginX != 0 || row.fwPaperMarginY != 0;
-    const int left = placed ? row.fwPaperMarginX * kHundredthsPerPixel : (pageW - imageW) / 2;
-    const int top = placed ? row.fwPaperMarginY * kHundredthsPerPixel : (pageH - imageH) / 2;
-    const int right = pageW - imageW - left, bottom = pageH - imageH - top;
-    if (left < 0 || top < 0 || right < 0 || bottom < 0)
-        return false;
-    auto down = [](int v) { return v / kQuarterPoint * kQuarterPoint; };
-    *out = {down(left), down(bottom), down(right), down(top)};
-    return true;
-}
 
 std::string points(int hundredths)
 {
@@ -148,22 +53,23 @@ std::string points(int hundredths)
 
 // One CustomMedia line per page size of the table. A name that occurs twice
 // keeps its first row, as the filter's lookups do.
-bool write_media(const PaperTable &table, std::ostream &out)
+bool write_media(const varkon::PaperTable &table, std::ostream &out)
 {
-    out << "// Page sizes of " << table.file << ", written by varkon-gen-drv from the filter's paper table.\n";
+    out << "// Page sizes of " << media_file(table) << ", written by varkon-gen-drv from the filter's paper table.\n";
     std::set<std::string> seen;
     for (const PAPER_SIZE_INFO *row = table.rows; row->cupsPaperW != -1; ++row) {
         if (!seen.insert(row->strPageSize).second)
             continue;
-        Margins m{};
-        if (!imageable_margins(*row, &m)) {
-            std::fprintf(stderr, "varkon-gen-drv: %s of %s is larger than its page\n", row->strPageSize, table.file);
+        varkon::ImageableMargins m{};
+        if (!varkon::imageable_margins(*row, &m)) {
+            std::fprintf(stderr, "varkon-gen-drv: %s of %s is larger than its page\n", row->strPageSize,
+                         media_file(table).c_str());
             return false;
         }
         std::ostringstream code;
         code << "<</PageSize[" << row->cupsPaperW << ' ' << row->cupsPaperH << "]/ImagingBBox null>>setpagedevice";
-        out << (std::string(row->strPageSize) == kDefaultPageSize ? "*" : "") << "CustomMedia \"" << row->strPageSize << '/'
-            << size_label(row->strPageSize) << "\" " << row->cupsPaperW << ' ' << row->cupsPaperH << ' '
+        out << (std::string(row->strPageSize) == varkon::kDefaultPageSize ? "*" : "") << "CustomMedia \"" << row->strPageSize << '/'
+            << varkon::page_size_label(row->strPageSize) << "\" " << row->cupsPaperW << ' ' << row->cupsPaperH << ' '
             << points(m.left) << ' ' << points(m.bottom) << ' ' << points(m.right) << ' ' << points(m.top) << " \""
             << code.str() << "\" \"" << code.str() << "\"\n";
     }
@@ -195,37 +101,35 @@ std::string pc_file_name(const varkon::VarkonModel &model)
 // The duplex fragments: a duplexer, or the user turning the stack. Platform Z
 // turns any Duplex request of a manual-duplex model into manual duplex by
 // itself; platforms C and M are asked for it with the ManualDuplex option.
-std::vector<const char *> duplex_includes(const varkon::VarkonModel &model, int platform)
+std::vector<const char *> duplex_includes(const varkon::ModelCapabilities &caps)
 {
-    if (platform == PLATFORM_Z && model.manualDuplex)
+    if (caps.manualDuplex == varkon::ManualDuplex::DuplexRequest)
         return {"duplex-manual-z.drv"};
     std::vector<const char *> includes;
-    if (model.duplexer)
+    if (caps.duplexer)
         includes.push_back("duplex-unit.drv");
-    if (model.manualDuplex)
+    if (caps.manualDuplex == varkon::ManualDuplex::Option)
         includes.push_back("duplex-manual.drv");
     return includes;
 }
 
 bool write_model(const varkon::VarkonModel &model, std::ostream &out)
 {
-    const ModelLookup found = look_up(model);
-    if (found.table == nullptr || found.platform < PLATFORM_C || found.platform > PLATFORM_M) {
+    varkon::ModelCapabilities caps;
+    if (!varkon::model_capabilities(model, &caps)) {
         std::fprintf(stderr, "varkon-gen-drv: the filter finds no platform or paper table for %s\n", model.modelName);
         return false;
     }
-    const int platform = found.platform;
-    const PlatformParts &parts = kPlatformParts[platform];
-    out << "\n// " << model.modelName << ": platform " << "?CZM"[platform] << ", " << found.table->file << ".\n{\n"
+    const int platform = caps.platform;
+    out << "\n// " << model.modelName << ": platform " << "?CZM"[platform] << ", " << media_file(*caps.paper) << ".\n{\n"
         << "  ModelName \"" << model.modelName << "\"\n"
         << "  FileName \"" << file_name(model) << "\"\n"
         << "  PCFileName \"" << pc_file_name(model) << "\"\n"
-        << "  Attribute \"1284DeviceID\" \"\" \"MFG:Varkon;MDL:" << model.designation << ";CMD:" << parts.command
-        << ";\"\n"
-        << "  #include \"" << parts.include << "\"\n";
-    for (const char *duplex : duplex_includes(model, platform))
+        << "  Attribute \"1284DeviceID\" \"\" \"" << varkon::model_device_id(model, platform) << "\"\n"
+        << "  #include \"" << kPlatformParts[platform].include << "\"\n";
+    for (const char *duplex : duplex_includes(caps))
         out << "  #include \"" << duplex << "\"\n";
-    out << "  #include \"" << found.table->file << "\"\n}\n";
+    out << "  #include \"" << media_file(*caps.paper) << "\"\n}\n";
     return true;
 }
 
@@ -288,9 +192,9 @@ int main(int argc, char **argv)
     if (!names_unique(ps_models))
         return 1;
 
-    for (const auto &table : kPaperTables) {
+    for (const auto &table : varkon::kPaperTables) {
         std::ostringstream media;
-        if (!write_media(table, media) || !write_file(dir + "/" + table.file, media.str()))
+        if (!write_media(table, media) || !write_file(dir + "/" + media_file(table), media.str()))
             return 1;
     }
 

@@ -67,10 +67,10 @@ cups_page_header2_t gray_header(unsigned width_pt, unsigned height_pt, unsigned 
     return h;
 }
 
-std::string make_raster(const std::vector<RasterPage> &pages)
+std::string make_raster(const std::vector<RasterPage> &pages, cups_mode_t mode)
 {
     MemoryFile file;
-    cups_raster_t *ras = cupsRasterOpen(file.fd, CUPS_RASTER_WRITE_COMPRESSED);
+    cups_raster_t *ras = cupsRasterOpen(file.fd, mode);
     if (ras == nullptr)
         throw std::runtime_error("cupsRasterOpen failed");
     try {

@@ -36,8 +36,9 @@ struct RasterPage {
 // image (cupsImagingBBox all zero), one copy, simplex.
 cups_page_header2_t gray_header(unsigned width_pt, unsigned height_pt, unsigned dpi = 600);
 
-// The raster stream of `pages`, compressed as the CUPS writer does it.
-std::string make_raster(const std::vector<RasterPage> &pages);
+// The raster stream of `pages`, compressed as the CUPS writer does it; with
+// CUPS_RASTER_WRITE_PWG or CUPS_RASTER_WRITE_APPLE, PWG or Apple raster.
+std::string make_raster(const std::vector<RasterPage> &pages, cups_mode_t mode = CUPS_RASTER_WRITE_COMPRESSED);
 
 // The same stream written to `path`.
 void write_raster_file(const std::string &path, const std::vector<RasterPage> &pages);
