@@ -8,6 +8,7 @@
 // and no program started; a cancelled job ends after a whole page with the job
 // end of its platform (on M a page cancelled during its rows has none).
 #include "raster_fault_run.h"
+#include "build_kind.h"
 #include "filter_job.h"
 #include "raster_outcome.h"
 #include "raw_raster.h"
@@ -26,7 +27,7 @@ namespace {
 using namespace varkon::test;
 namespace decode = varkon::decode;
 
-constexpr double kPromptly = 2.0; // seconds from SIGTERM to the end of the filter
+constexpr double kPromptly = 2.0 * kSlowdown; // seconds from SIGTERM to the end of the filter
 
 // Strokes and gray that compress poorly, different on every page.
 LineFill busy(unsigned page)
