@@ -4,6 +4,7 @@
 // thread and through the page encoder's helper threads, and the whole page
 // (start, dither, data, end) per platform, each on a text-like and a photo-like page.
 #include "bench_pages.h"
+#include "bench_job.h"
 
 #include "dither.h"
 #include "image_transfer.h"

@@ -7,6 +7,7 @@
 // and photo.pbm that varkon-bench-floor --pbm writes of them, else the
 // synthetic pages of bench_pages.cpp dithered as the filter dithers them.
 #include "bench_pages.h"
+#include "bench_job.h"
 
 #include "dither.h"
 #include "jbig_encoder.h"

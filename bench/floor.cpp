@@ -8,6 +8,7 @@
 //   varkon-bench-floor RASTER PPD REPEATS [--dpi1200] [--pbm OUTPUT]
 //
 // Prints one line per repetition: "total_ms read_dither_ms encode_ms bytes".
+#include "bench_job.h"
 #include "dither.h"
 #include "image_transfer.h"
 #include "job_options.h"
