@@ -21,10 +21,12 @@ namespace {
 // SIGTERM that lands just before poll() would otherwise go unseen until data come.
 constexpr int kPollMilliseconds = 100;
 // libcups refills its buffer of a compressed stream with requests of this size
-// or more; answered one byte at a time, its buffer never holds the next page
-// header, which therefore always comes through a request of its own.
+// or more. Where the end of the page is not known, they are answered one byte
+// at a time: slow, but the next page header still comes through a request of
+// its own.
 constexpr size_t kRefillRequest = 65536;
 constexpr size_t kReadAhead = 65536;
+constexpr unsigned char kClearToLineEnd = 128;
 
 // The 81 words libcups swaps in a header of the other byte order: from
 // AdvanceDistance up to the texts at the end.
@@ -65,6 +67,104 @@ bool libcups_accepts(const cups_page_header2_t &h)
 }
 
 } // namespace
+
+void CompressedPageScan::start(const cups_page_header2_t &header)
+{
+    if (header.cupsColorOrder != CUPS_ORDER_CHUNKED || header.cupsHeight == 0 || header.cupsBytesPerLine == 0) {
+        stop();
+        return;
+    }
+    linesLeft_ = header.cupsHeight;
+    bytesPerLine_ = header.cupsBytesPerLine;
+    bytesPerPixel_ = std::max(1u, (header.cupsBitsPerPixel + 7) / 8);
+    lineLeft_ = 0;
+    runLeft_ = 0;
+    next_ = Next::LineRepeat;
+}
+
+void CompressedPageScan::run_done()
+{
+    if (lineLeft_ > 0)
+        next_ = Next::RunCount;
+    else
+        next_ = linesLeft_ > 0 ? Next::LineRepeat : Next::Nothing;
+}
+
+// Runs of one-byte pixels that end inside the line and lie whole in the data,
+// the bulk of a page, passed over without the state machine.
+size_t CompressedPageScan::skip_whole_runs(const unsigned char *data, size_t at, size_t size)
+{
+    constexpr size_t kLongestRun = 1 + 128;
+    while (size - at >= kLongestRun) {
+        const unsigned count = data[at];
+        if (count == kClearToLineEnd)
+            break;
+        const bool literal = count > kClearToLineEnd;
+        const uint64_t run = literal ? 257 - count : count + 1;
+        if (run >= lineLeft_)
+            break;
+        lineLeft_ -= run;
+        at += literal ? 1 + run : 2;
+    }
+    return at;
+}
+
+size_t CompressedPageScan::take(const unsigned char *data, size_t size)
+{
+    size_t at = 0;
+    while (at < size) {
+        switch (next_) {
+        case Next::Unknown:
+            return size;
+        case Next::Nothing:
+            return at;
+        case Next::LineRepeat: {
+            // One line follows; the rest of the group repeats it without bytes.
+            const uint64_t lines = uint64_t{data[at++]} + 1;
+            linesLeft_ -= std::min(lines, linesLeft_);
+            lineLeft_ = bytesPerLine_;
+            next_ = Next::RunCount;
+            break;
+        }
+        case Next::RunCount: {
+            if (bytesPerPixel_ == 1)
+                at = skip_whole_runs(data, at, size);
+            if (at == size)
+                break;
+            const unsigned count = data[at++];
+            if (count == kClearToLineEnd) {
+                lineLeft_ = 0;
+            } else if (count > kClearToLineEnd) {
+                runLeft_ = std::min<uint64_t>((257 - count) * bytesPerPixel_, lineLeft_);
+                lineLeft_ -= runLeft_;
+            } else {
+                const uint64_t run = std::min<uint64_t>((count + 1) * bytesPerPixel_, lineLeft_);
+                if (run < bytesPerPixel_) {
+                    // libcups gives up on the rest of such a line.
+                    lineLeft_ = 0;
+                } else {
+                    lineLeft_ -= run;
+                    runLeft_ = bytesPerPixel_;
+                }
+            }
+            if (runLeft_ > 0)
+                next_ = Next::RunBytes;
+            else
+                run_done();
+            break;
+        }
+        case Next::RunBytes: {
+            const uint64_t n = std::min<uint64_t>(runLeft_, size - at);
+            at += n;
+            runLeft_ -= n;
+            if (runLeft_ == 0)
+                run_done();
+            break;
+        }
+        }
+    }
+    return at;
+}
 
 bool decode_raw_header(const unsigned char sync[4], const unsigned char (&raw)[kCupsRasterHeaderBytes],
                        cups_page_header2_t *header)
@@ -130,8 +230,8 @@ ssize_t RasterInput::read_callback(void *context, unsigned char *buffer, size_t 
     ssize_t n;
     if (header)
         n = input->read_header(buffer, length);
-    else if (input->compressed_stream() && length >= kRefillRequest)
-        n = input->read_some(buffer, 1);
+    else if (input->compressed_stream())
+        n = input->read_page_data(buffer, length);
     else
         n = input->read_some(buffer, length);
     input->lastRequest_ = length;
@@ -163,18 +263,53 @@ ssize_t RasterInput::read_header(unsigned char *buffer, size_t length)
         header.cupsBytesPerLine > limits_.maxRasterLineBytes) {
         refused_ = true;
         refusedHeader_ = header;
+        scan_.stop();
         return 0;
     }
+    if (compressed_stream() && decode_raw_header(sync_, raw, &header))
+        scan_.start(header);
+    else
+        scan_.stop();
     return static_cast<ssize_t>(got);
 }
 
-ssize_t RasterInput::read_some(unsigned char *buffer, size_t length)
+// Compressed lines, up to the end of the page where that is known.
+ssize_t RasterInput::read_page_data(unsigned char *buffer, size_t length)
 {
-    if (data_ != nullptr || fd_ < 0)
-        return read_memory(buffer, length);
-    if (aheadStart_ == ahead_.size() && compressed_stream() && length < kCupsRasterHeaderBytes) {
-        // Small requests of a compressed stream: served from a read ahead, so
-        // that one byte at a time costs no system call.
+    const auto page_part = [&](const unsigned char *next, size_t n) {
+        if (scan_.known() && !scan_.ended())
+            return scan_.take(next, n);
+        return length >= kRefillRequest ? size_t{1} : n;
+    };
+    if (fd_ >= 0 && data_ == nullptr && aheadStart_ == ahead_.size()) {
+        // Read in place; what lies beyond the page waits in the read ahead.
+        const ssize_t got = read_descriptor(buffer, length);
+        if (got <= 0)
+            return got;
+        const size_t n = page_part(buffer, static_cast<size_t>(got));
+        ahead_.assign(buffer + n, buffer + got);
+        aheadStart_ = 0;
+        return static_cast<ssize_t>(n);
+    }
+    const unsigned char *next = nullptr;
+    const ssize_t available = peek(&next);
+    if (available <= 0)
+        return available;
+    const size_t n = page_part(next, std::min(length, static_cast<size_t>(available)));
+    std::memcpy(buffer, next, n);
+    skip(n);
+    return static_cast<ssize_t>(n);
+}
+
+// The next bytes of the input, left in place: the rest of the memory, or of
+// the read ahead, read anew from the descriptor when it is used up.
+ssize_t RasterInput::peek(const unsigned char **next)
+{
+    if (data_ != nullptr || fd_ < 0) {
+        *next = data_ + position_;
+        return static_cast<ssize_t>(size_ - position_);
+    }
+    if (aheadStart_ == ahead_.size()) {
         ahead_.resize(kReadAhead);
         const ssize_t n = read_descriptor(ahead_.data(), ahead_.size());
         ahead_.resize(n > 0 ? static_cast<size_t>(n) : 0);
@@ -182,6 +317,22 @@ ssize_t RasterInput::read_some(unsigned char *buffer, size_t length)
         if (n <= 0)
             return n;
     }
+    *next = ahead_.data() + aheadStart_;
+    return static_cast<ssize_t>(ahead_.size() - aheadStart_);
+}
+
+void RasterInput::skip(size_t n)
+{
+    if (data_ != nullptr || fd_ < 0)
+        position_ += n;
+    else
+        aheadStart_ += n;
+}
+
+ssize_t RasterInput::read_some(unsigned char *buffer, size_t length)
+{
+    if (data_ != nullptr || fd_ < 0)
+        return read_memory(buffer, length);
     if (aheadStart_ < ahead_.size()) {
         const size_t n = std::min(length, ahead_.size() - aheadStart_);
         std::memcpy(buffer, ahead_.data() + aheadStart_, n);

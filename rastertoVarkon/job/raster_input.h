@@ -30,6 +30,38 @@ constexpr size_t kCupsRasterHeaderBytes = 1796;
 bool decode_raw_header(const unsigned char sync[4], const unsigned char (&raw)[kCupsRasterHeaderBytes],
                        cups_page_header2_t *header);
 
+// Where the compressed lines of one page end, found by reading them as libcups
+// does (a line repeat byte, then runs: 0-127 repeat one pixel, 129-255 copy
+// pixels literally, 128 clears the rest of the line). libcups refills its
+// buffer with whatever the read callback gives; given nothing beyond the page,
+// it never holds the next page header, which must come to the callback first.
+class CompressedPageScan {
+public:
+    // A page of `header` starts. Only pixels in chunked order are followed;
+    // for any other layout the scan knows nothing.
+    void start(const cups_page_header2_t &header);
+    // Nothing known about the bytes to come.
+    void stop() { next_ = Next::Unknown; }
+    bool known() const { return next_ != Next::Unknown; }
+    // All of the page's lines have been taken.
+    bool ended() const { return next_ == Next::Nothing; }
+    // How many of the `size` bytes at `data`, the next of the stream, still
+    // belong to the page; the scan moves past them.
+    size_t take(const unsigned char *data, size_t size);
+
+private:
+    enum class Next { Unknown, Nothing, LineRepeat, RunCount, RunBytes };
+    void run_done();
+    size_t skip_whole_runs(const unsigned char *data, size_t at, size_t size);
+
+    Next next_ = Next::Unknown;
+    uint64_t linesLeft_ = 0;
+    uint64_t bytesPerLine_ = 0;
+    uint64_t bytesPerPixel_ = 1;
+    uint64_t lineLeft_ = 0;
+    uint64_t runLeft_ = 0;
+};
+
 class RasterInput {
 public:
     // Reads descriptor `fd`, stopping once `canceled` is raised.
@@ -59,6 +91,9 @@ private:
     ssize_t read_descriptor(unsigned char *buffer, size_t length);
     ssize_t read_memory(unsigned char *buffer, size_t length);
     ssize_t read_header(unsigned char *buffer, size_t length);
+    ssize_t read_page_data(unsigned char *buffer, size_t length);
+    ssize_t peek(const unsigned char **next);
+    void skip(size_t n);
     bool compressed_stream() const;
     void note_sync_word(const unsigned char *buffer, size_t length);
 
@@ -68,9 +103,11 @@ private:
     size_t position_ = 0;
     const std::atomic<int> &canceled_;
     PageLimits limits_;
-    // Descriptor bytes read ahead for libcups' buffer refills of compressed streams.
+    // Descriptor bytes read ahead, so that compressed page data can be scanned
+    // before libcups is given them.
     std::vector<unsigned char> ahead_;
     size_t aheadStart_ = 0;
+    CompressedPageScan scan_;
 
     // What the last header read asked for and got.
     bool headerExpected_ = false;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The filter's raster reader under libcups: pages read back whole through
-// compressed streams answered a byte at a time, the end of the stream told
-// apart from a cut, headers too large for libcups held back in either byte
-// order, and a wait for input that a cancellation ends.
+// compressed streams, from memory and from a pipe, as libcups reads them on its
+// own; the end of the stream told apart from a cut, headers too large for
+// libcups held back in either byte order and after any compressed page, and a
+// wait for input that a cancellation ends.
 #include "raster_input.h"
 
 #include "cupsdll.h"
@@ -19,6 +20,7 @@
 #include <cstddef>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +69,106 @@ ReadBack read_memory(const std::string &stream)
     varkon::RasterInput input(reinterpret_cast<const unsigned char *>(stream.data()), stream.size(), canceled,
                               varkon::PageLimits{});
     return read_back(input);
+}
+
+// The same, from the read end of a pipe that a thread fills in small pieces.
+ReadBack read_pipe(const std::string &stream)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return {};
+    std::thread writer([&stream, fd = fds[1]] {
+        for (size_t at = 0; at < stream.size();) {
+            const ssize_t n = write(fd, stream.data() + at, std::min<size_t>(stream.size() - at, 3000));
+            if (n <= 0)
+                break;
+            at += static_cast<size_t>(n);
+        }
+        close(fd);
+    });
+    std::atomic<int> canceled{0};
+    varkon::RasterInput input(fds[0], canceled, varkon::PageLimits{});
+    ReadBack back = read_back(input);
+    writer.join();
+    close(fds[0]);
+    return back;
+}
+
+// What libcups reads from the stream when its reads are answered in full.
+std::vector<std::string> libcups_lines(const std::string &stream)
+{
+    struct Memory {
+        const std::string &bytes;
+        size_t at = 0;
+    } memory{stream};
+    cups_raster_t *ras = pfcupsRasterOpenIO(
+        [](void *context, unsigned char *buffer, size_t length) -> ssize_t {
+            auto *m = static_cast<Memory *>(context);
+            const size_t n = std::min(length, m->bytes.size() - m->at);
+            std::memcpy(buffer, m->bytes.data() + m->at, n);
+            m->at += n;
+            return static_cast<ssize_t>(n);
+        },
+        &memory, CUPS_RASTER_READ);
+    std::vector<std::string> lines;
+    cups_page_header2_t header;
+    while (pfcupsRasterReadHeader2(ras, &header) != 0) {
+        std::string line(header.cupsBytesPerLine, '\0');
+        for (unsigned y = 0; y < header.cupsHeight; ++y)
+            if (pfcupsRasterReadPixels(ras, reinterpret_cast<unsigned char *>(line.data()), line.size()) != 0)
+                lines.push_back(line);
+    }
+    pfcupsRasterClose(ras);
+    return lines;
+}
+
+void append_header(std::string &stream, const cups_page_header2_t &header)
+{
+    stream.append(reinterpret_cast<const char *>(&header), sizeof header);
+}
+
+// Compressed lines written byte by byte with every kind of run libcups knows,
+// runs cut off by the end of the line, and line repeats reaching past the page.
+std::string random_compressed_page(const cups_page_header2_t &header, std::mt19937 &random)
+{
+    const unsigned pixelBytes = (header.cupsBitsPerPixel + 7) / 8;
+    std::string bytes;
+    auto byte = [&random](unsigned from, unsigned to) {
+        return static_cast<char>(std::uniform_int_distribution<unsigned>(from, to)(random));
+    };
+    for (unsigned y = 0; y < header.cupsHeight;) {
+        const unsigned repeat = random() % 4 == 0 ? static_cast<unsigned char>(byte(0, 255)) : 0;
+        bytes += static_cast<char>(repeat);
+        y += repeat + 1;
+        for (unsigned left = header.cupsBytesPerLine; left > 0;) {
+            switch (random() % 8) {
+            case 0:
+                bytes += '\x80'; // the rest of the line cleared
+                left = 0;
+                break;
+            case 1:
+            case 2:
+            case 3: { // literal pixels
+                const unsigned count = static_cast<unsigned char>(byte(129, 255));
+                const unsigned n = std::min((257 - count) * pixelBytes, left);
+                bytes += static_cast<char>(count);
+                for (unsigned i = 0; i < n; ++i)
+                    bytes += byte(0, 255);
+                left -= n;
+                break;
+            }
+            default: { // one pixel repeated
+                const unsigned count = static_cast<unsigned char>(byte(0, 127));
+                bytes += static_cast<char>(count);
+                for (unsigned i = 0; i < pixelBytes; ++i)
+                    bytes += byte(0, 255);
+                left -= std::min((count + 1) * pixelBytes, left);
+                break;
+            }
+            }
+        }
+    }
+    return bytes;
 }
 
 std::vector<RasterPage> three_pages()
@@ -143,6 +245,46 @@ TEST(RasterInput, HeadersWithLinesBeyondTheCapAreHeldBackFromLibcups)
     // A header within the cap but one libcups refuses itself is left to libcups.
     huge.cupsBytesPerLine = 0x80000000u;
     EXPECT_FALSE(read_memory(raw_raster({RasterPage(huge, {}, 0)})).refused);
+}
+
+TEST(RasterInput, AfterAnyCompressedPageTheNextHeaderIsStillCheckedAndLinesAreThoseLibcupsReads)
+{
+    // libcups buffers what the reader gives it beyond its request; were the
+    // next header in that buffer, it would size its lines from it unchecked.
+    std::mt19937 random(12);
+    cups_page_header2_t small = gray_header(72, 72, 300);
+    cups_page_header2_t huge = small;
+    huge.cupsBytesPerLine = 0x40000000;
+    for (int round = 0; round < 40; ++round) {
+        cups_page_header2_t page = gray_header(72, 72, 300);
+        page.cupsBitsPerPixel = page.cupsBitsPerColor = (round % 3 == 0) ? 16 : (round % 3 == 1 ? 8 : 1);
+        page.cupsWidth = 1 + random() % 3000;
+        page.cupsBytesPerLine = (page.cupsWidth * page.cupsBitsPerPixel + 7) / 8;
+        page.cupsBytesPerLine += page.cupsBytesPerLine % ((page.cupsBitsPerPixel + 7) / 8);
+        page.cupsHeight = 1 + random() % 600;
+        SCOPED_TRACE("round " + std::to_string(round));
+        const uint32_t sync = CUPS_RASTER_SYNCv2;
+        std::string stream(reinterpret_cast<const char *>(&sync), sizeof sync);
+        append_header(stream, page);
+        stream += random_compressed_page(page, random);
+        std::string followed = stream;
+        append_header(followed, small);
+        followed += random_compressed_page(small, random);
+        append_header(stream, huge);
+
+        const std::vector<std::string> expected = libcups_lines(followed);
+        for (const bool fromPipe : {false, true}) {
+            SCOPED_TRACE(fromPipe ? "from a pipe" : "from memory");
+            const ReadBack whole = fromPipe ? read_pipe(followed) : read_memory(followed);
+            EXPECT_EQ(whole.headers.size(), 2u);
+            EXPECT_TRUE(whole.lines == expected);
+            EXPECT_TRUE(whole.endedBetweenPages);
+            const ReadBack refused = fromPipe ? read_pipe(stream) : read_memory(stream);
+            EXPECT_EQ(refused.headers.size(), 1u);
+            ASSERT_TRUE(refused.refused);
+            EXPECT_EQ(refused.refused->cupsBytesPerLine, 0x40000000u);
+        }
+    }
 }
 
 TEST(RasterInput, RawHeadersDecodeAlikeInBothByteOrders)
