@@ -379,6 +379,43 @@ ProcessResult CupsdHarness::run(const std::vector<std::string> &argv, ProcessOpt
     return run_process(args, options);
 }
 
+namespace {
+
+size_t count_of(const std::string &text, const std::string &what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+// lpadmin -m everywhere returns as soon as the queue exists; cupsd then asks
+// the printer for its attributes and writes the queue's PPD on a thread of
+// its own, and a job queued before that PPD is loaded cannot be converted.
+// The scheduler logs the end of that thread, one way or the other.
+bool CupsdHarness::wait_for_generated_ppd(const std::string &queue, size_t before, int timeout_ms,
+                                          std::string *why) const
+{
+    const std::string ready = "Printer \"" + queue + "\" is now available.";
+    const std::string failed = queue + ": Unable to create PPD";
+    const auto begin = Clock::now();
+    while (ms_since(begin) < timeout_ms) {
+        const std::string log = error_log();
+        if (log.find(failed) != std::string::npos) {
+            *why = "cupsd could not make the PPD of " + queue + ":\n" + log;
+            return false;
+        }
+        if (count_of(log, ready) > before)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    *why = "cupsd did not finish the PPD of " + queue + " within " + std::to_string(timeout_ms) + " ms:\n" +
+           error_log();
+    return false;
+}
+
 ProcessResult CupsdHarness::add_queue(const std::string &queue, const std::string &device_uri,
                                       const std::string &model, const std::vector<std::string> &options) const
 {
@@ -388,7 +425,15 @@ ProcessResult CupsdHarness::add_queue(const std::string &queue, const std::strin
         argv.push_back("-o");
         argv.push_back(option);
     }
-    return run(argv);
+    const bool generated = model == "everywhere";
+    const size_t before = generated ? count_of(error_log(), "Printer \"" + queue + "\" is now available.") : 0;
+    ProcessResult result = run(argv);
+    std::string why;
+    if (result.exit_code == 0 && generated && !wait_for_generated_ppd(queue, before, 60000, &why)) {
+        result.exit_code = 1;
+        result.err += why;
+    }
+    return result;
 }
 
 int CupsdHarness::submit(const std::string &queue, const std::string &file, const std::vector<std::string> &options,

@@ -81,7 +81,10 @@ public:
 
     // lpadmin -p queue -E -v device_uri -m model [-o option]...; a model that
     // is an absolute path is taken as a PPD file (lpadmin -P) instead of a
-    // name from lpinfo -m.
+    // name from lpinfo -m. With the model "everywhere" it returns once cupsd
+    // has made the queue's PPD from the printer's answers (it logs that at
+    // level info, which the default log level includes), and fails when
+    // cupsd could not.
     ProcessResult add_queue(const std::string &queue, const std::string &device_uri, const std::string &model,
                             const std::vector<std::string> &options = {}) const;
 
@@ -100,6 +103,7 @@ public:
     void stop();
 
 private:
+    bool wait_for_generated_ppd(const std::string &queue, size_t before, int timeout_ms, std::string *why) const;
     void build_tree(const CupsdConfig &config);
     void write_config(const CupsdConfig &config) const;
     bool start(const CupsdConfig &config, std::string *why);
