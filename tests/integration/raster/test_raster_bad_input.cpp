@@ -51,12 +51,25 @@ RasterPage page_of(const cups_page_header2_t &h, LineFill fill = fill_rect(100, 
     return RasterPage(h, std::move(fill), small ? -1 : 0);
 }
 
+// What a failed check shows of a run: the log's start and its end, where the
+// job's last words are, and how far the printer stream decodes.
+std::string excerpt(const ProcessResult &r)
+{
+    std::string shown =
+        r.err.size() <= 2400 ? r.err : r.err.substr(0, 600) + "[...]\n" + r.err.substr(r.err.size() - 1800);
+    const decode::DecodedStream stream = decode_quickly(r.out);
+    shown += "[" + std::to_string(r.out.size()) + " printer bytes, " + std::to_string(stream.pages.size()) + " pages";
+    if (stream.violation)
+        shown += ", " + decode::format_violation(*stream.violation);
+    return shown + "]";
+}
+
 // The checks of every case: nothing lost, no spool file left behind.
 void expect_clean(const ProcessResult &r, const FilterJob &job, const Expected &expected)
 {
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.term_signal, 0);
-    EXPECT_TRUE(nothing_lost(r.exit_code, r.out, r.err, expected)) << r.err.substr(0, 1500);
+    EXPECT_TRUE(nothing_lost(r.exit_code, r.out, r.err, expected)) << excerpt(r);
     EXPECT_TRUE(job.leftovers().empty()) << "spool file left: " << job.leftovers().front();
 }
 
@@ -228,14 +241,14 @@ TEST(RasterBadInput, EveryHeaderFieldAtItsEdges)
                 break;
             case Verdict::FilterRefuses:
                 EXPECT_EQ(r.exit_code, 1);
-                EXPECT_TRUE(logged(r, c.error)) << r.err.substr(0, 1500);
+                EXPECT_TRUE(logged(r, c.error)) << excerpt(r);
                 EXPECT_EQ(log.pages.size(), pages.size() - 1) << "a refused page has no PAGE line";
                 break;
             case Verdict::LibcupsRefuses:
                 EXPECT_EQ(r.exit_code, 1);
                 EXPECT_TRUE(logged(r, second ? "ERROR: The raster data end inside a page header"
                                              : "ERROR: No pages found!"))
-                    << r.err.substr(0, 1500);
+                    << excerpt(r);
                 break;
             }
             // A refused first page sends nothing; one after it leaves the job complete.
@@ -328,10 +341,10 @@ TEST(RasterBadInput, StreamsCutExtendedOrEmpty)
             SCOPED_TRACE(std::string(c.name) + ", platform " + std::to_string(platform));
             const ProcessResult r = job.run_stdin(c.raster());
             expect_clean(r, job, {c.exit_code == 0 ? static_cast<long>(c.pages_printed) : -1});
-            EXPECT_EQ(r.exit_code, c.exit_code) << r.err.substr(0, 1500);
+            EXPECT_EQ(r.exit_code, c.exit_code) << excerpt(r);
             EXPECT_EQ(read_job_log(r.err).pages.size(), c.pages_printed);
             if (*c.error != '\0') {
-                EXPECT_TRUE(logged(r, c.error)) << r.err.substr(0, 1500);
+                EXPECT_TRUE(logged(r, c.error)) << excerpt(r);
             }
             if (c.pages_printed == 0) {
                 EXPECT_EQ(r.out, "");
@@ -533,7 +546,7 @@ TEST(RasterBadInput, TheLastOptionOfA64KiBOptionsTextStillCounts)
     const ProcessResult r = job.run_stdin(raw_raster({page_of(inch_header())}));
     expect_clean(r, job, {1});
     ASSERT_EQ(r.exit_code, 0);
-    EXPECT_TRUE(logged(r, "DEBUG: ##platform = 2, ##autoduplex = 1\n")) << r.err.substr(0, 1500);
+    EXPECT_TRUE(logged(r, "DEBUG: ##platform = 2, ##autoduplex = 1\n")) << excerpt(r);
     const decode::DecodedStream s = decode_quickly(r.out);
     EXPECT_EQ(s.pages.size(), 2u) << "the odd duplex job ends with a blank side";
 }
