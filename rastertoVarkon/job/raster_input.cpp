@@ -4,6 +4,7 @@
 #include "raster_input.h"
 
 #include "cupsdll.h"
+#include "raster_fields.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -70,7 +71,8 @@ bool libcups_accepts(const cups_page_header2_t &h)
 
 void CompressedPageScan::start(const cups_page_header2_t &header)
 {
-    if (header.cupsColorOrder != CUPS_ORDER_CHUNKED || header.cupsHeight == 0 || header.cupsBytesPerLine == 0) {
+    if (field_value(header.cupsColorOrder) != CUPS_ORDER_CHUNKED || header.cupsHeight == 0 ||
+        header.cupsBytesPerLine == 0) {
         stop();
         return;
     }
