@@ -7,6 +7,7 @@
 #include "driver_setup.h"
 #include "pdf_filter.h"
 #include "state_paths.h"
+#include "state_saving.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -119,11 +120,11 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     set_drivers(system, context);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_pdf, &context);
     guard_device_discovery(system);
-    // The printers and their defaults from the last run, then kept as they change.
+    // The printers and their defaults from the last run, then kept as they change
+    // (once no job is under way: state_saving.cpp says why).
     context.stateFile = paths.stateFile;
     papplSystemLoadState(system, context.stateFile.c_str());
-    papplSystemSetSaveCallback(system, reinterpret_cast<pappl_save_cb_t>(papplSystemSaveState),
-                               const_cast<char *>(context.stateFile.c_str()));
+    papplSystemSetSaveCallback(system, save_state_when_idle, const_cast<char *>(context.stateFile.c_str()));
     return system;
 }
 
