@@ -60,7 +60,7 @@ PrintJob *print_job(pappl_job_t *job) { return static_cast<PrintJob *>(papplJobG
 
 PrintJob::PrintJob(pappl_job_t *job, const pappl_pr_options_t &options, pappl_device_t *device,
                    const AppDriver &driver)
-    : job_(job), request_(job_request_of(job, driver, options)), device_(device),
+    : turn_(job), job_(job), request_(job_request_of(job, driver, options)), device_(device),
       driver_(driver), sink_(device), sides_(options.sides)
 {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Options for the raster core: \"%s\", %u copies, collate %s",

@@ -8,6 +8,7 @@
 #include "device_sink.h"
 #include "driver_list.h"
 #include "page_request.h"
+#include "printer_turn.h"
 #include "raster_job.h"
 
 #include <pappl/pappl.h>
@@ -42,6 +43,7 @@ public:
 private:
     void log_line(const char *line);
 
+    PrinterTurn turn_;        // first: the job waits for it before anything else
     pappl_job_t *job_;
     JobRequest request_;
     pappl_device_t *device_;
