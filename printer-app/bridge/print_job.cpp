@@ -3,6 +3,8 @@
 // for the documents it reads itself (PWG raster, Apple raster, JPEG, PNG).
 #include "print_job.h"
 
+#include <malloc.h>
+
 #include <cstring>
 
 namespace varkon::app {
@@ -57,6 +59,8 @@ JobRequest job_request_of(pappl_job_t *job, const AppDriver &driver, const pappl
 PrintJob *print_job(pappl_job_t *job) { return static_cast<PrintJob *>(papplJobGetData(job)); }
 
 } // namespace
+
+ReturnFreedPages::~ReturnFreedPages() { malloc_trim(0); }
 
 PrintJob::PrintJob(pappl_job_t *job, const pappl_pr_options_t &options, pappl_device_t *device,
                    const AppDriver &driver)

@@ -19,6 +19,13 @@
 
 namespace varkon::app {
 
+// Hands the free pages of the malloc heap back to the system once a job is
+// done: glibc keeps the pages its page buffers freed, tens of MB beyond what
+// the jobs still under way use.
+struct ReturnFreedPages {
+    ~ReturnFreedPages();
+};
+
 class PrintJob {
 public:
     PrintJob(pappl_job_t *job, const pappl_pr_options_t &options, pappl_device_t *device, const AppDriver &driver);
@@ -43,7 +50,8 @@ public:
 private:
     void log_line(const char *line);
 
-    PrinterTurn turn_;        // first: the job waits for it before anything else
+    ReturnFreedPages trim_;   // destroyed last, once the job's buffers are freed
+    PrinterTurn turn_;        // the job waits for it before anything else
     pappl_job_t *job_;
     JobRequest request_;
     pappl_device_t *device_;
