@@ -3,6 +3,8 @@
 // for the documents it reads itself (PWG raster, Apple raster, JPEG, PNG).
 #include "print_job.h"
 
+#include <malloc.h>
+
 #include <cstring>
 
 namespace varkon::app {
@@ -58,9 +60,11 @@ PrintJob *print_job(pappl_job_t *job) { return static_cast<PrintJob *>(papplJobG
 
 } // namespace
 
+ReturnFreedPages::~ReturnFreedPages() { malloc_trim(0); }
+
 PrintJob::PrintJob(pappl_job_t *job, const pappl_pr_options_t &options, pappl_device_t *device,
                    const AppDriver &driver)
-    : job_(job), request_(job_request_of(job, driver, options)), device_(device),
+    : turn_(job), job_(job), request_(job_request_of(job, driver, options)), device_(device),
       driver_(driver), sink_(device), sides_(options.sides)
 {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Options for the raster core: \"%s\", %u copies, collate %s",

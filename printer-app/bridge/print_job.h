@@ -8,6 +8,7 @@
 #include "device_sink.h"
 #include "driver_list.h"
 #include "page_request.h"
+#include "printer_turn.h"
 #include "raster_job.h"
 
 #include <pappl/pappl.h>
@@ -17,6 +18,13 @@
 #include <string>
 
 namespace varkon::app {
+
+// Hands the free pages of the malloc heap back to the system once a job is
+// done: glibc keeps the pages its page buffers freed, tens of MB beyond what
+// the jobs still under way use.
+struct ReturnFreedPages {
+    ~ReturnFreedPages();
+};
 
 class PrintJob {
 public:
@@ -42,6 +50,8 @@ public:
 private:
     void log_line(const char *line);
 
+    ReturnFreedPages trim_;   // destroyed last, once the job's buffers are freed
+    PrinterTurn turn_;        // the job waits for it before anything else
     pappl_job_t *job_;
     JobRequest request_;
     pappl_device_t *device_;

@@ -50,6 +50,8 @@ public:
     bool running();
 
     int port() const { return port_; }
+    // The server's process id while it runs (for /proc and gdb), else -1.
+    pid_t pid() const { return pid_; }
     const std::string &state_dir() const { return dir_; }
     std::string printer_uri(const std::string &printer) const;
     std::string log() const;
