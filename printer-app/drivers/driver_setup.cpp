@@ -4,6 +4,7 @@
 
 #include "driver_list.h"
 #include "print_job.h"
+#include "strings_languages.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -132,6 +133,7 @@ bool setup_driver(pappl_system_t *system, const char *driver_name, const char *,
     if (*attrs == nullptr)
         *attrs = ippNew();
     add_vendor_attributes(driver->vendor, *attrs);
+    add_strings_languages(*attrs);
     return true;
 }
 
