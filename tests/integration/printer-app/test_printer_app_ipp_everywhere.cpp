@@ -1,20 +1,221 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// The Printer Application's answers as an IPP Everywhere client reads them:
-// repeated Get-Printer-Attributes answers carry printer-strings-languages-supported
-// once, as PAPPL 1.3.1 alone would not (strings_languages.h).
+// CUPS's IPP Everywhere conformance test (ipptool with ipp-everywhere.test,
+// which includes the IPP/2.0 and IPP/1.1 tests) against a running server, on
+// one printer of each platform: every test passes or is skipped, but for the
+// ones listed below with their reasons; and repeated Get-Printer-Attributes
+// answers carry printer-strings-languages-supported once, as PAPPL 1.3.1 alone
+// would not (strings_languages.h).
+#include "ipp_everywhere_documents.h"
 #include "printer_app_server.h"
 
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
-#include <string>
-#include <vector>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
 
 namespace {
 
 using namespace varkon::test;
+
+// One driver of each platform: C, Z, M.
+constexpr const char *kDrivers[] = {"varkon_belvar_210d", "varkon_oskel_301d", "varkon_nimbrel_41d"};
+
+// ipptool's report shows a test's name cut to this many characters.
+constexpr size_t kReportNameWidth = 68;
+
+// A test that fails for a reason outside the driver, and the starts of the
+// failure lines it may show; any other line fails the run.
+struct KnownFailure {
+    const char *test;
+    const char *lines[3];
+};
+
+const KnownFailure kKnownFailures[] = {
+    // PAPPL 1.3.1 leaves the ipps URI out of printer-uri-supported for a client
+    // on loopback, while uri-security-supported, set when the printer is made,
+    // lists none and tls: one URI against two. Our server listens on loopback
+    // only by default; a client on another host gets both URIs.
+    {"RFC 8011 section 4.2.5: Get-Printer-Attributes Operation (default)",
+     {"EXPECTED: printer-uri-supported (1 values) SAME-COUNT-AS uri-security-supported (2 values)",
+      "EXPECTED: uri-security-supported (2 values) SAME-COUNT-AS uri-authentication-supported (1 values)"}},
+    // PAPPL 1.3.1 gives a held job no job-state-reasons at all (no
+    // job-hold-until-specified), neither in the Print-Job answer nor later.
+    {"Print-Job with job-hold-until", {"EXPECTED: job-state-reasons"}},
+    // identify-actions: the host-based Varkon printers have no display, light
+    // or sound that the host can set off, so the driver has no identify
+    // callback and PAPPL says "none". overrides-supported: PAPPL 1.3.1 neither
+    // applies overrides (attributes for some pages or documents of a job) nor
+    // passes them to the driver; advertising them would have clients send
+    // settings that are dropped.
+    {"PWG 5100.14 section 5.1/5.2 - Required Operations and Attributes",
+     {"EXPECTED: identify-actions-default", "EXPECTED: identify-actions-supported", "EXPECTED: overrides-supported"}},
+};
+
+// One test's line in ipptool's report and the failure lines under it.
+struct ReportedTest {
+    std::string file;
+    std::string name; // cut to kReportNameWidth
+    std::string status; // PASS, FAIL or SKIP
+    std::vector<std::string> problems;
+};
+
+struct Report {
+    std::vector<ReportedTest> tests;
+    std::vector<std::string> fatal; // "ipptool: ..." lines: a test file that could not run
+};
+
+std::string report_name(const std::string &name) { return name.substr(0, kReportNameWidth); }
+
+// Whether a line under a failed test says what failed, rather than what came back.
+bool problem_line(const std::string &line)
+{
+    static const std::regex shown("^(RECEIVED: |status-code = |GOT: |[a-z0-9-]+ \\([^)]*\\) = )");
+    return !std::regex_search(line, shown);
+}
+
+Report parse_report(const std::string &out)
+{
+    static const std::regex fileLine("^\"(.*)\":$");
+    static const std::regex testLine("^    (.*\\S) +\\[(PASS|FAIL|SKIP|[0-9]+)\\]$");
+    Report report;
+    std::string file;
+    ReportedTest *current = nullptr;
+    std::istringstream in(out);
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+        if (std::regex_match(line, m, fileLine)) {
+            file = m[1];
+            current = nullptr;
+        } else if (std::regex_match(line, m, testLine)) {
+            // A number is the count of a test that repeats; its result comes later.
+            current = std::isdigit(static_cast<unsigned char>(m.str(2)[0])) ? nullptr
+                                                                               : &report.tests.emplace_back();
+            if (current != nullptr)
+                *current = {file, m[1], m[2], {}};
+        } else if (line.rfind("ipptool:", 0) == 0) {
+            report.fatal.push_back(line);
+        } else if (current != nullptr && current->status == "FAIL" && line.rfind("        ", 0) == 0 &&
+                   problem_line(line.substr(8))) {
+            current->problems.push_back(line.substr(8));
+        }
+    }
+    return report;
+}
+
+const KnownFailure *known_failure(const std::string &name)
+{
+    for (const KnownFailure &known : kKnownFailures)
+        if (report_name(known.test) == name)
+            return &known;
+    return nullptr;
+}
+
+// The failure lines of a failed test that its entry in kKnownFailures does not allow.
+std::string unexplained(const ReportedTest &test)
+{
+    const KnownFailure *known = known_failure(test.name);
+    std::string lines = known == nullptr ? "not a listed failure:" : "";
+    for (const std::string &problem : test.problems) {
+        bool allowed = false;
+        for (size_t i = 0; known != nullptr && i < std::size(known->lines); ++i)
+            allowed = allowed || (known->lines[i] != nullptr && problem.rfind(known->lines[i], 0) == 0);
+        if (!allowed)
+            lines += "\n        " + problem;
+    }
+    return lines;
+}
+
+ProcessResult run_ipptool(const std::string &folder, const std::string &uri)
+{
+    ProcessOptions options;
+    options.cwd = folder;
+    options.timeout_ms = 180000;
+    return run_process({"/usr/bin/ipptool", "-V", "2.0", "-t", "-I", "-T", "30", "-f", folder + "/document-a4.pdf",
+                        uri, folder + "/" + kIppEverywhereTestFiles[0]},
+                       options);
+}
+
+// Checks one printer's report; returns "passed, failed, skipped" for the log.
+std::string check_report(const Report &report, const std::set<std::string> &placeholderTests)
+{
+    int passed = 0, failed = 0, skipped = 0;
+    std::set<std::string> failedNames;
+    for (const ReportedTest &test : report.tests) {
+        passed += test.status == "PASS";
+        skipped += test.status == "SKIP";
+        if (test.status == "FAIL") {
+            ++failed;
+            failedNames.insert(test.name);
+            const std::string lines = unexplained(test);
+            EXPECT_EQ(lines, "") << test.file << ": " << test.name;
+        }
+        if (placeholderTests.count(test.name) != 0) {
+            EXPECT_EQ(test.status, "SKIP") << test.name << " sent a placeholder: make that document for real";
+        }
+    }
+    for (const KnownFailure &known : kKnownFailures) {
+        EXPECT_EQ(failedNames.count(report_name(known.test)), 1u)
+            << known.test << " no longer fails: take it off the list";
+    }
+    EXPECT_EQ(report.fatal, std::vector<std::string>{});
+    EXPECT_GT(passed, 0);
+    return std::to_string(passed) + " passed, " + std::to_string(failed) + " failed (listed), " +
+           std::to_string(skipped) + " skipped";
+}
+
+TEST(PrinterAppIppEverywhere, EveryPlatformPassesTheConformanceTestButTheListedFailures)
+{
+    TempDir files;
+    copy_ipp_everywhere_tests(files.path());
+    const std::vector<IpptoolTest> tests = ipptool_tests(files.path());
+    const std::set<std::string> placeholders = make_sample_documents(files.path(), tests);
+    std::set<std::string> placeholderTests;
+    for (const IpptoolTest &test : tests)
+        if (placeholders.count(test.file) != 0)
+            placeholderTests.insert(report_name(test.name));
+
+    PrinterAppServer server;
+    server.start();
+    for (const char *driver : kDrivers) {
+        const std::string out = files.file(std::string("out-") + driver);
+        ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+        server.add_printer(driver, driver, "file://" + out);
+    }
+    // PAPPL counts printer-up-time in whole seconds from the printer's making:
+    // 0, which the IPP/1.1 test refuses, during its first second.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const ::testing::TestResult &result = *::testing::UnitTest::GetInstance()->current_test_info()->result();
+    for (const char *driver : kDrivers) {
+        SCOPED_TRACE(driver);
+        const int failuresBefore = result.total_part_count();
+        const ProcessResult r = run_ipptool(files.path(), server.printer_uri(driver));
+        ASSERT_FALSE(r.timed_out) << r.out;
+        const Report report = parse_report(r.out);
+        const std::string counts = check_report(report, placeholderTests);
+        std::printf("%s: %zu ipptool tests: %s\n", driver, report.tests.size(), counts.c_str());
+        if (result.total_part_count() != failuresBefore)
+            std::printf("%s\n%s", r.out.c_str(), r.err.c_str());
+    }
+    ASSERT_TRUE(server.running()) << server.log();
+    // Stopped with jobs still queued, the server saves its state and ends cleanly.
+    const int status = server.stop();
+    const std::string log = server.log();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "wait status " << status << ", the log's end:\n" << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+}
 
 struct IppDeleter {
     void operator()(ipp_t *ipp) const { ippDelete(ipp); }

@@ -137,10 +137,10 @@ void PrinterAppServer::start()
     throw std::runtime_error("the server does not answer:\n" + log());
 }
 
-void PrinterAppServer::stop()
+int PrinterAppServer::stop()
 {
     if (pid_ <= 0)
-        return;
+        return -1;
     kill(pid_, SIGTERM);
     int status = 0;
     const auto deadline = Clock::now() + std::chrono::seconds(15);
@@ -153,6 +153,7 @@ void PrinterAppServer::stop()
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     pid_ = -1;
+    return status;
 }
 
 bool PrinterAppServer::running()

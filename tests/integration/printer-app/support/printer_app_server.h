@@ -44,8 +44,9 @@ public:
     // Starts the server and waits until it answers; throws std::runtime_error
     // with its log when it does not.
     void start();
-    // SIGTERM, as systemd stops it; SIGKILL after 15 s.
-    void stop();
+    // SIGTERM, as systemd stops it; SIGKILL after 15 s. The server's wait
+    // status, or -1 when it was not running.
+    int stop();
     // Whether the server process is still there (it may have died on its own).
     bool running();
 
