@@ -20,7 +20,6 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -78,33 +77,53 @@ struct Report {
 
 std::string report_name(const std::string &name) { return name.substr(0, kReportNameWidth); }
 
-// Whether a line under a failed test says what failed, rather than what came back.
+// Whether a line under a failed test says what failed, rather than what came
+// back: "RECEIVED: ...", "status-code = ...", "GOT: ...", "name (type) = value".
 bool problem_line(const std::string &line)
 {
-    static const std::regex shown("^(RECEIVED: |status-code = |GOT: |[a-z0-9-]+ \\([^)]*\\) = )");
-    return !std::regex_search(line, shown);
+    for (const char *shown : {"RECEIVED: ", "status-code = ", "GOT: "})
+        if (line.rfind(shown, 0) == 0)
+            return false;
+    const size_t type = line.find(" (");
+    if (type == 0 || type == std::string::npos || line.find(") = ", type) == std::string::npos)
+        return true;
+    for (size_t i = 0; i < type; ++i)
+        if (!std::islower(static_cast<unsigned char>(line[i])) && !std::isdigit(static_cast<unsigned char>(line[i])) &&
+            line[i] != '-')
+            return true;
+    return false;
+}
+
+// A test's line: four spaces, its name, and "[PASS]", "[FAIL]", "[SKIP]" or
+// the count of a test that repeats ("[0001]"). False for other lines.
+bool test_line(const std::string &line, std::string *name, std::string *status)
+{
+    const size_t open = line.rfind(" [");
+    if (line.rfind("    ", 0) != 0 || line.size() < 6 || line[4] == ' ' || line.back() != ']' ||
+        open == std::string::npos || open < 4)
+        return false;
+    *status = line.substr(open + 2, line.size() - open - 3);
+    *name = line.substr(4, line.find_last_not_of(' ', open) - 3);
+    return true;
 }
 
 Report parse_report(const std::string &out)
 {
-    static const std::regex fileLine("^\"(.*)\":$");
-    static const std::regex testLine("^    (.*\\S) +\\[(PASS|FAIL|SKIP|[0-9]+)\\]$");
     Report report;
-    std::string file;
+    std::string file, name, status;
     ReportedTest *current = nullptr;
     std::istringstream in(out);
     std::string line;
-    std::smatch m;
     while (std::getline(in, line)) {
-        if (std::regex_match(line, m, fileLine)) {
-            file = m[1];
+        if (line.size() > 3 && line.front() == '"' && line.compare(line.size() - 2, 2, "\":") == 0) {
+            file = line.substr(1, line.size() - 3);
             current = nullptr;
-        } else if (std::regex_match(line, m, testLine)) {
-            // A number is the count of a test that repeats; its result comes later.
-            current = std::isdigit(static_cast<unsigned char>(m.str(2)[0])) ? nullptr
-                                                                               : &report.tests.emplace_back();
+        } else if (test_line(line, &name, &status)) {
+            // A count is a test that repeats; its result comes later.
+            const bool result = status == "PASS" || status == "FAIL" || status == "SKIP";
+            current = result ? &report.tests.emplace_back() : nullptr;
             if (current != nullptr)
-                *current = {file, m[1], m[2], {}};
+                *current = {file, name, status, {}};
         } else if (line.rfind("ipptool:", 0) == 0) {
             report.fatal.push_back(line);
         } else if (current != nullptr && current->status == "FAIL" && line.rfind("        ", 0) == 0 &&
