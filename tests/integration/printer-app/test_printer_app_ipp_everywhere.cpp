@@ -167,6 +167,13 @@ ProcessResult run_ipptool(const std::string &folder, const std::string &uri)
                        options);
 }
 
+// The end of the server's log: where it stopped, without the whole run.
+std::string log_end(const PrinterAppServer &server)
+{
+    const std::string log = server.log();
+    return log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+}
+
 // Checks one printer's report; returns "passed, failed, skipped" for the log.
 std::string check_report(const Report &report, const std::set<std::string> &placeholderTests)
 {
@@ -227,13 +234,14 @@ TEST(PrinterAppIppEverywhere, EveryPlatformPassesTheConformanceTestButTheListedF
         std::printf("%s: %zu ipptool tests: %s\n", driver, report.tests.size(), counts.c_str());
         if (result.total_part_count() != failuresBefore)
             std::printf("%s\n%s", r.out.c_str(), r.err.c_str());
+        ASSERT_TRUE(server.running()) << "the server ended during the tests, wait status " << server.wait_status()
+                                      << "; its log's end:\n"
+                                      << log_end(server);
     }
-    ASSERT_TRUE(server.running()) << server.log();
     // Stopped with jobs still queued, the server saves its state and ends cleanly.
     const int status = server.stop();
-    const std::string log = server.log();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "wait status " << status << ", the log's end:\n" << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+        << "wait status " << status << ", the log's end:\n" << log_end(server);
 }
 
 struct IppDeleter {

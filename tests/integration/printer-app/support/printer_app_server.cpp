@@ -99,6 +99,7 @@ void PrinterAppServer::start()
 {
     if (port_ == 0)
         port_ = free_port();
+    status_ = -1;
     const std::vector<std::string> argv = {program(),
                                            "server",
                                            "-o",
@@ -153,14 +154,17 @@ int PrinterAppServer::stop()
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     pid_ = -1;
+    status_ = status;
     return status;
 }
 
 bool PrinterAppServer::running()
 {
     int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
+        status_ = status;
+    }
     return pid_ > 0;
 }
 

@@ -49,6 +49,8 @@ public:
     int stop();
     // Whether the server process is still there (it may have died on its own).
     bool running();
+    // The server's wait status once it has ended, -1 while it runs or before.
+    int wait_status() const { return status_; }
 
     int port() const { return port_; }
     const std::string &state_dir() const { return dir_; }
@@ -77,6 +79,7 @@ private:
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;
+    int status_ = -1;
 };
 
 // Where the file:// device of a directory puts a job called `jobName`.
