@@ -4,6 +4,7 @@
 
 #include "driver_list.h"
 #include "print_job.h"
+#include "strings_languages.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,6 +37,22 @@ bool print_raw_file(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *devi
     if (!ok)
         papplJobSetMessage(job, "The printer did not take the data.");
     return ok;
+}
+
+// The printers tell the host nothing of their toner: the cartridge is shown,
+// its level unknown. PAPPL asks before it answers a Get-Printer-Attributes.
+bool printer_status(pappl_printer_t *printer)
+{
+    if (papplPrinterGetSupplies(printer, 0, nullptr) > 0)
+        return true;
+    pappl_supply_t toner{};
+    toner.color = PAPPL_SUPPLY_COLOR_BLACK;
+    papplCopyString(toner.description, "Black Toner", sizeof toner.description);
+    toner.is_consumed = true;
+    toner.level = -1;
+    toner.type = PAPPL_SUPPLY_TYPE_TONER;
+    papplPrinterSetSupplies(printer, 1, &toner);
+    return true;
 }
 
 // PAPPL 1.3 takes one pair of margins for every size: the largest of the table.
@@ -83,6 +100,7 @@ void set_media(const AppDriver &driver, pappl_pr_driver_data_t *data)
 void set_printing(const AppDriver &driver, pappl_pr_driver_data_t *data)
 {
     data->printfile_cb = print_raw_file;
+    data->status_cb = printer_status;
     data->rstartjob_cb = raster_start_job;
     data->rstartpage_cb = raster_start_page;
     data->rwriteline_cb = raster_write_line;
@@ -113,6 +131,18 @@ void set_printing(const AppDriver &driver, pappl_pr_driver_data_t *data)
     data->sides_default = PAPPL_SIDES_ONE_SIDED;
 }
 
+// IPP Everywhere's printer description attributes that PAPPL 1.3.1 leaves to
+// the driver, with the values that hold for every model.
+void add_everywhere_attributes(ipp_t *attrs)
+{
+    // PAPPL's Get-Printer-Attributes takes no preferred-attributes.
+    ippAddBoolean(attrs, IPP_TAG_PRINTER, "preferred-attributes-supported", 0);
+    // Gray pages halftoned by the core: no colour rendering to choose.
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-default", nullptr, "auto");
+    ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, "print-rendering-intent-supported", nullptr, "auto");
+    add_strings_languages(attrs);
+}
+
 } // namespace
 
 bool setup_driver(pappl_system_t *system, const char *driver_name, const char *, const char *,
@@ -132,6 +162,7 @@ bool setup_driver(pappl_system_t *system, const char *driver_name, const char *,
     if (*attrs == nullptr)
         *attrs = ippNew();
     add_vendor_attributes(driver->vendor, *attrs);
+    add_everywhere_attributes(*attrs);
     return true;
 }
 

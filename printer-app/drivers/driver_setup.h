@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The driver callback: a model's capabilities as PAPPL driver data (media with
 // their margins, resolutions, duplex, sources, 8-bit gray raster, the raster
-// callbacks) and its printer options as vendor attributes; and the auto-add
+// callbacks, the toner as a supply), its printer options as vendor attributes
+// and the IPP Everywhere attributes PAPPL leaves to drivers; and the auto-add
 // callback that picks a driver by device ID.
 #pragma once
 

@@ -8,6 +8,7 @@
 #include "pdf_filter.h"
 #include "state_paths.h"
 #include "state_saving.h"
+#include "strings_languages.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -128,7 +129,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
     papplCopyString(version.name, "Varkon Printer Application", sizeof version.name);
     papplCopyString(version.sversion, context.version.c_str(), sizeof version.sversion);
     papplSystemSetVersions(system, 1, &version);
-    papplSystemAddStringsData(system, "/en.strings", "en", context.strings.c_str());
+    papplSystemAddStringsData(system, (std::string("/") + kStringsLanguage + ".strings").c_str(), kStringsLanguage,
+                              context.strings.c_str());
     set_drivers(system, context);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_pdf, &context);
     guard_device_discovery(system);

@@ -99,6 +99,7 @@ void PrinterAppServer::start()
 {
     if (port_ == 0)
         port_ = free_port();
+    status_ = -1;
     const std::vector<std::string> argv = {program(),
                                            "server",
                                            "-o",
@@ -137,10 +138,10 @@ void PrinterAppServer::start()
     throw std::runtime_error("the server does not answer:\n" + log());
 }
 
-void PrinterAppServer::stop()
+int PrinterAppServer::stop()
 {
     if (pid_ <= 0)
-        return;
+        return -1;
     kill(pid_, SIGTERM);
     int status = 0;
     const auto deadline = Clock::now() + std::chrono::seconds(15);
@@ -153,13 +154,17 @@ void PrinterAppServer::stop()
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     pid_ = -1;
+    status_ = status;
+    return status;
 }
 
 bool PrinterAppServer::running()
 {
     int status = 0;
-    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_)
+    if (pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
+        status_ = status;
+    }
     return pid_ > 0;
 }
 

@@ -44,10 +44,13 @@ public:
     // Starts the server and waits until it answers; throws std::runtime_error
     // with its log when it does not.
     void start();
-    // SIGTERM, as systemd stops it; SIGKILL after 15 s.
-    void stop();
+    // SIGTERM, as systemd stops it; SIGKILL after 15 s. The server's wait
+    // status, or -1 when it was not running.
+    int stop();
     // Whether the server process is still there (it may have died on its own).
     bool running();
+    // The server's wait status once it has ended, -1 while it runs or before.
+    int wait_status() const { return status_; }
 
     int port() const { return port_; }
     // The server's process id while it runs (for /proc and gdb), else -1.
@@ -78,6 +81,7 @@ private:
     std::string dir_;
     int port_ = 0;
     pid_t pid_ = -1;
+    int status_ = -1;
 };
 
 // Where the file:// device of a directory puts a job called `jobName`.
