@@ -10,13 +10,11 @@
 #include "build_kind.h"
 #include "printer_app_documents.h"
 #include "printer_app_server.h"
+#include "stream_sink.h"
 
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,7 +24,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <set>
 #include <thread>
 
@@ -130,85 +127,6 @@ std::string server_backtraces(pid_t pid)
         run_process({"/usr/bin/gdb", "-p", std::to_string(pid), "-batch", "-ex", "thread apply all bt"}, options);
     return r.out + r.err;
 }
-
-// A network printer that keeps what each connection brought. PAPPL keeps a
-// printer's socket open while it has jobs, so one connection may carry many.
-class StreamSink {
-public:
-    StreamSink()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof addr;
-        bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
-        listen(fd_, 8);
-        getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &length);
-        port_ = ntohs(addr.sin_port);
-        acceptor_ = std::thread([this] { accept_all(); });
-    }
-    ~StreamSink()
-    {
-        stop_ = true;
-        acceptor_.join();
-        for (std::thread &t : readers_)
-            t.join();
-        close(fd_);
-    }
-    StreamSink(const StreamSink &) = delete;
-    StreamSink &operator=(const StreamSink &) = delete;
-
-    std::string uri() const { return "socket://127.0.0.1:" + std::to_string(port_); }
-
-    // The streams of the connections that have ended since the last call, once
-    // none is open; false when one stays open past the deadline.
-    bool take(std::vector<std::string> *streams, Clock::time_point deadline)
-    {
-        while (open_ > 0 && Clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        const std::lock_guard<std::mutex> hold(lock_);
-        streams->swap(ended_);
-        ended_.clear();
-        return open_ == 0;
-    }
-
-private:
-    void accept_all()
-    {
-        while (!stop_) {
-            pollfd ready = {fd_, POLLIN, 0};
-            if (poll(&ready, 1, 50) != 1)
-                continue;
-            const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0)
-                continue;
-            ++open_;
-            readers_.emplace_back([this, client] { read_all(client); });
-        }
-    }
-    void read_all(int client)
-    {
-        std::string stream;
-        char buffer[65536];
-        ssize_t got;
-        while ((got = read(client, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-            stream.append(buffer, got > 0 ? static_cast<size_t>(got) : 0);
-        close(client);
-        const std::lock_guard<std::mutex> hold(lock_);
-        ended_.push_back(std::move(stream));
-        --open_;
-    }
-
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> open_{0};
-    std::mutex lock_;
-    std::vector<std::string> ended_;
-    std::thread acceptor_;
-    std::vector<std::thread> readers_; // only the acceptor adds to it
-};
 
 // The jobs of one connection's stream, each decoded on its own: a job ends
 // where the decoder finds the next one starting after a job end.
