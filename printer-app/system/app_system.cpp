@@ -6,6 +6,7 @@
 #include "driver_list.h"
 #include "driver_setup.h"
 #include "pdf_filter.h"
+#include "remote_access.h"
 #include "state_paths.h"
 #include "state_saving.h"
 #include "strings_languages.h"
@@ -105,8 +106,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         return nullptr;
     }
     const int port = std::atoi(option("server-port", num_options, options, "0"));
-    // Without a PAM service PAPPL refuses administration from other hosts; with
-    // one (-o auth-service=login) it asks every network client for a login.
+    // With a PAM service (-o auth-service=login) PAPPL asks network clients for
+    // a login; without one, clients on other hosts may only print (remote_access.h).
     const pappl_soptions_t soptions = PAPPL_SOPTIONS_MULTI_QUEUE | PAPPL_SOPTIONS_WEB_INTERFACE |
                                       PAPPL_SOPTIONS_WEB_LOG | PAPPL_SOPTIONS_WEB_SECURITY;
     pappl_system_t *system = papplSystemCreate(
@@ -116,6 +117,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
         option("auth-service", num_options, options, nullptr), false);
     if (system == nullptr)
         return nullptr;
+    if (cupsGetOption("auth-service", num_options, options) == nullptr)
+        papplSystemSetAuthCallback(system, "Basic", authorize_without_login, nullptr);
     if (!add_listeners(system, option("listen-hostname", num_options, options, "localhost"))) {
         std::fprintf(stderr, "%s: cannot listen for connections.\n", context.baseName.c_str());
         papplSystemDelete(system);

@@ -100,16 +100,18 @@ void PrinterAppServer::start()
     if (port_ == 0)
         port_ = free_port();
     status_ = -1;
-    const std::vector<std::string> argv = {program(),
-                                           "server",
-                                           "-o",
-                                           "server-port=" + std::to_string(port_),
-                                           "-o",
-                                           "listen-hostname=127.0.0.1",
-                                           "-o",
-                                           "log-level=debug",
-                                           "-o",
-                                           "log-file=" + dir_ + "/server.log"};
+    std::vector<std::string> argv = {program(),
+                                     "server",
+                                     "-o",
+                                     "server-port=" + std::to_string(port_),
+                                     "-o",
+                                     "log-level=debug",
+                                     "-o",
+                                     "log-file=" + dir_ + "/server.log"};
+    for (const std::string &option : serverOptions_) {
+        argv.push_back("-o");
+        argv.push_back(option);
+    }
     pid_ = fork();
     if (pid_ == 0) {
         setenv("SNAP_COMMON", dir_.c_str(), 1);

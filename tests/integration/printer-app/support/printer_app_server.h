@@ -41,8 +41,11 @@ public:
     PrinterAppServer(const PrinterAppServer &) = delete;
     PrinterAppServer &operator=(const PrinterAppServer &) = delete;
 
-    // Starts the server and waits until it answers; throws std::runtime_error
-    // with its log when it does not.
+    // The server's own options for the next start, each given as "-o OPTION";
+    // "listen-hostname=127.0.0.1" unless set. None: the program's defaults.
+    void set_server_options(std::vector<std::string> options) { serverOptions_ = std::move(options); }
+    // Starts the server and waits until it answers on 127.0.0.1; throws
+    // std::runtime_error with its log when it does not.
     void start();
     // SIGTERM, as systemd stops it; SIGKILL after 15 s. The server's wait
     // status, or -1 when it was not running.
@@ -77,6 +80,7 @@ public:
     std::string printer_attribute(const std::string &printer, const std::string &name) const;
 
 private:
+    std::vector<std::string> serverOptions_ = {"listen-hostname=127.0.0.1"};
     std::unique_ptr<TempDir> own_;
     std::string dir_;
     int port_ = 0;
