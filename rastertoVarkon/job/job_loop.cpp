@@ -73,7 +73,8 @@ void header_read_failed(RasterJob &job, const RasterInput &input)
     if (const cups_page_header2_t *refused = input.refused_header()) {
         // Held back from libcups; refused in the words of any page beyond the caps.
         log_page_header2(refused);
-        job_log(raster_header_problem(*refused));
+        const char *problem = raster_header_problem(*refused, input.limits());
+        job_log(problem != nullptr ? problem : "ERROR: The raster page is too large to be printed.\n");
         job.fail();
     } else if (job.page() > 0 && !input.ended_between_pages()) {
         job_log("ERROR: The raster data end inside a page header or with data that are no page; "

@@ -84,6 +84,8 @@ public:
     // since its lines are larger than a page may have (libcups would have
     // allocated one of them first). The header as the stream gave it.
     const cups_page_header2_t *refused_header() const { return refused_ ? &refusedHeader_ : nullptr; }
+    // The caps that header was held against.
+    const PageLimits &limits() const { return limits_; }
 
 private:
     static ssize_t read_callback(void *context, unsigned char *buffer, size_t length);
