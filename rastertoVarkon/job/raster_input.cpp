@@ -58,7 +58,8 @@ bool is_cups_raster(const unsigned char sync[4])
     return is_one_of(word, kSyncWords) || is_one_of(word, kSwappedSyncWords);
 }
 
-// What libcups itself accepts of a header; anything else it refuses without allocating.
+} // namespace
+
 bool libcups_accepts(const cups_page_header2_t &h)
 {
     const unsigned bytesPerPixel = (h.cupsBitsPerPixel + 7) / 8;
@@ -66,8 +67,6 @@ bool libcups_accepts(const cups_page_header2_t &h)
            h.cupsBitsPerColor >= 1 && h.cupsBitsPerColor <= 16 && h.cupsBitsPerPixel >= 1 &&
            h.cupsBitsPerPixel <= 240 && h.cupsBytesPerLine % bytesPerPixel == 0;
 }
-
-} // namespace
 
 void CompressedPageScan::start(const cups_page_header2_t &header)
 {

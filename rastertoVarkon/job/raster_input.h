@@ -30,6 +30,9 @@ constexpr size_t kCupsRasterHeaderBytes = 1796;
 bool decode_raw_header(const unsigned char sync[4], const unsigned char (&raw)[kCupsRasterHeaderBytes],
                        cups_page_header2_t *header);
 
+// What libcups itself accepts of a header; anything else it refuses without allocating.
+bool libcups_accepts(const cups_page_header2_t &header);
+
 // Where the compressed lines of one page end, found by reading them as libcups
 // does (a line repeat byte, then runs: 0-127 repeat one pixel, 129-255 copy
 // pixels literally, 128 clears the rest of the line). libcups refills its
