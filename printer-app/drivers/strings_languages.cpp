@@ -3,6 +3,8 @@
 // libcups call through which PAPPL would add it again on every request.
 #include "strings_languages.h"
 
+#include "pappl_caller.h"
+
 #include <dlfcn.h>
 
 #include <cstring>
@@ -13,16 +15,6 @@ constexpr const char kName[] = "printer-strings-languages-supported";
 
 using AddStrings = ipp_attribute_t *(*)(ipp_t *, ipp_tag_t, ipp_tag_t, const char *, int, const char *,
                                         const char *const *);
-
-// Whether a return address lies in PAPPL's library.
-bool called_from_pappl(void *address)
-{
-    Dl_info info{};
-    if (dladdr(address, &info) == 0 || info.dli_fname == nullptr)
-        return false;
-    const char *slash = std::strrchr(info.dli_fname, '/');
-    return std::strncmp(slash != nullptr ? slash + 1 : info.dli_fname, "libpappl.so", 11) == 0;
-}
 
 } // namespace
 
@@ -47,7 +39,7 @@ ippAddStrings(ipp_t *ipp, ipp_tag_t group, ipp_tag_t value_tag, const char *name
               const char *language, const char *const *values)
 {
     static const AddStrings libcups = reinterpret_cast<AddStrings>(dlsym(RTLD_NEXT, "ippAddStrings"));
-    if (name != nullptr && std::strcmp(name, kName) == 0 && called_from_pappl(__builtin_return_address(0)))
+    if (name != nullptr && std::strcmp(name, kName) == 0 && varkon::app::called_from_pappl(__builtin_return_address(0)))
         return nullptr;
     return libcups(ipp, group, value_tag, name, num_values, language, values);
 }

@@ -5,8 +5,8 @@
 
 #include "child_process.h"
 #include "print_job.h"
+#include "raster_document.h"
 
-#include <cups/raster.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,9 +22,6 @@ namespace {
 
 struct OptionsDeleter {
     void operator()(pappl_pr_options_t *options) const { papplJobDeletePrintOptions(options); }
-};
-struct RasterCloser {
-    void operator()(cups_raster_t *raster) const { cupsRasterClose(raster); }
 };
 
 constexpr size_t kLongestLogLine = 4096;
@@ -92,25 +89,6 @@ void media_points(const AppDriver &driver, const pappl_media_col_t &media, unsig
     *height = static_cast<unsigned>(std::lround(media.size_length * 72.0 / 2540.0));
 }
 
-// Every page Ghostscript sends, into the job. False when the job takes no more.
-void feed_pages(PrintJob &printing, cups_raster_t *raster)
-{
-    cups_page_header2_t header;
-    while (cupsRasterReadHeader2(raster, &header) != 0) {
-        if (!printing.start_page(header))
-            return;
-        std::vector<unsigned char> line(header.cupsBytesPerLine);
-        for (unsigned y = 0; y < header.cupsHeight; ++y) {
-            if (cupsRasterReadPixels(raster, line.data(), header.cupsBytesPerLine) == 0 ||
-                !printing.write_line(line.data()))
-                break;
-        }
-        if (!printing.end_page())
-            return;
-        papplJobSetImpressionsCompleted(printing.job(), 1);
-    }
-}
-
 } // namespace
 
 std::vector<std::string> ghostscript_arguments(const std::string &pdfPath, unsigned dpi, unsigned widthPt,
@@ -162,11 +140,11 @@ bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *)
     }
     std::thread relay(relay_log, job, gs.error_fd());
     int status = 0;
+    std::string problem;
     {
         const CancelWatch watch(job, gs);
-        const std::unique_ptr<cups_raster_t, RasterCloser> raster(cupsRasterOpen(gs.output_fd(), CUPS_RASTER_READ));
-        if (raster)
-            feed_pages(printing, raster.get());
+        RasterReader raster(gs.output_fd());
+        problem = feed_raster_pages(printing, raster);
         // Whatever is left unread ends Ghostscript with a broken pipe.
         gs.close_output();
         if (printing.check_canceled())
@@ -176,6 +154,8 @@ bool print_pdf(pappl_job_t *job, pappl_device_t *device, void *)
     relay.join();
     if (status != 0 && !printing.check_canceled())
         printing.fail("Ghostscript could not render the PDF document (" + exit_description(status) + ").");
+    else if (!problem.empty() && !printing.check_canceled())
+        printing.fail("Ghostscript's raster of the PDF document is broken: " + problem);
     return printing.finish();
 }
 

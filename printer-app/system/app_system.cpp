@@ -6,6 +6,7 @@
 #include "driver_list.h"
 #include "driver_setup.h"
 #include "pdf_filter.h"
+#include "raster_calls.h"
 #include "remote_access.h"
 #include "state_paths.h"
 #include "state_saving.h"
@@ -136,6 +137,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
                               context.strings.c_str());
     set_drivers(system, context);
     papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", print_pdf, &context);
+    if (!pwg_raster_read_by_program())
+        papplLog(system, PAPPL_LOGLEVEL_WARN, "libcups' raster calls were not found.");
     guard_device_discovery(system);
     // The printers and their defaults from the last run, then kept as they change
     // (once no job is under way: state_saving.cpp says why).
