@@ -58,14 +58,40 @@ JobRequest job_request_of(pappl_job_t *job, const AppDriver &driver, const pappl
 
 PrintJob *print_job(pappl_job_t *job) { return static_cast<PrintJob *>(papplJobGetData(job)); }
 
+void close_device(pappl_device_t *device)
+{
+    if (device != nullptr)
+        papplDeviceClose(device);
+}
+
+void log_device_error(const char *message, void *job)
+{
+    papplLogJob(static_cast<pappl_job_t *>(job), PAPPL_LOGLEVEL_ERROR, "%s", message);
+}
+
+// PAPPL 1.3.1 closes a file: printer's device when a job ends, even while a
+// second job it started at once holds the same device (printer_turn.cpp), which
+// then wrote into freed memory. Such a job opens the printer's URI for itself,
+// as PAPPL opens it for a job (a folder gets the file "<job name>.prn"), and
+// leaves PAPPL's device unused. Other schemes keep PAPPL's device, which PAPPL
+// keeps open while the printer has jobs.
+pappl_device_t *own_file_device(pappl_job_t *job)
+{
+    const char *uri = papplPrinterGetDeviceURI(papplJobGetPrinter(job));
+    if (uri == nullptr || std::strncmp(uri, "file:", 5) != 0)
+        return nullptr;
+    return papplDeviceOpen(uri, papplJobGetName(job), log_device_error, job);
+}
+
 } // namespace
 
 ReturnFreedPages::~ReturnFreedPages() { malloc_trim(0); }
 
 PrintJob::PrintJob(pappl_job_t *job, const pappl_pr_options_t &options, pappl_device_t *device,
                    const AppDriver &driver)
-    : turn_(job), job_(job), request_(job_request_of(job, driver, options)), device_(device),
-      driver_(driver), sink_(device), sides_(options.sides)
+    : turn_(job), job_(job), request_(job_request_of(job, driver, options)),
+      ownDevice_(own_file_device(job), close_device), device_(ownDevice_ ? ownDevice_.get() : device),
+      driver_(driver), sink_(device_), sides_(options.sides)
 {
     papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Options for the raster core: \"%s\", %u copies, collate %s",
                 request_.options.c_str(), request_.copies,

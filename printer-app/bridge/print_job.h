@@ -54,6 +54,8 @@ private:
     PrinterTurn turn_;        // the job waits for it before anything else
     pappl_job_t *job_;
     JobRequest request_;
+    // A file: printer's job writes to a device of its own (print_job.cpp says why).
+    std::unique_ptr<pappl_device_t, void (*)(pappl_device_t *)> ownDevice_;
     pappl_device_t *device_;
     const AppDriver &driver_;
     DeviceSink sink_;

@@ -8,10 +8,10 @@
 // at once. Both get the device PAPPL opened for the printer, so their bytes
 // would mix in one stream, and concurrent writes would share the device's
 // buffer. The device stays open while the printer has active jobs (for every
-// scheme but file:, whose device PAPPL closes after each job: a file: printer
-// cannot be helped from here), so the later job can wait for the earlier and
-// then send a whole job of its own on the same connection, as when PAPPL keeps
-// a socket open across queued jobs.
+// scheme but file:, whose device PAPPL closes after each job, so a file:
+// printer's jobs open a device of their own: print_job.cpp), so the later job
+// can wait for the earlier and then send a whole job of its own on the same
+// connection, as when PAPPL keeps a socket open across queued jobs.
 //
 // PAPPL passes the callbacks no data of the printer's own, so the turns are
 // kept here, by printer.

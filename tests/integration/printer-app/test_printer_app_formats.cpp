@@ -99,9 +99,8 @@ TEST_F(PrinterAppFormats, EveryFormatPrintsItsPagesOnEveryPlatform)
                                          {{"job-name", format.name}}, &error);
             ASSERT_GT(id, 0) << model.driver << " " << format.name << ": " << error;
             jobs[std::string(model.driver) + "/" + format.name] = id;
-            // One job at a time on a file: device: PAPPL 1.3.1 may start the
-            // next job of the printer while this one runs, and closes a file:
-            // device at the end of the first under the other.
+            // One job at a time: PAPPL 1.3.1 answers a PWG or Apple raster job
+            // for a printer that prints another one server-error-busy.
             ASSERT_NE(server.wait_for_job(model.driver, id).state, 0) << server.log();
         }
     }

@@ -4,10 +4,12 @@
 // raster, a corrupt JPEG, a broken PDF and a page at a resolution the printer
 // lacks each end their own job with a reason while the next job prints; a
 // printer whose device goes away mid-job fails that job and the server goes
-// on; a restart keeps the printers and their defaults.
+// on; jobs sent together to a folder printer each get their own whole file; a
+// restart keeps the printers and their defaults.
 #include "printer_app_documents.h"
 #include "printer_app_server.h"
 
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -207,6 +210,56 @@ TEST(PrinterAppJobs, DeviceGoneFailsItsJobAndTheServerGoesOn)
     const JobStatus printed = p.server.wait_for_job("p", next);
     EXPECT_TRUE(printed.completed()) << printed.message << "\n" << p.server.log();
     EXPECT_EQ(p.stream("next").pages.size(), 20u);
+}
+
+// PAPPL 1.3.1 starts a file: printer's jobs that arrive together at once on
+// one device, and closes it when the first ends: the others then wrote into a
+// device that was gone, and the server crashed.
+TEST(PrinterAppJobs, JobsSentTogetherToAFolderPrinterEachWriteTheirOwnWholeFile)
+{
+    OnePrinter p("varkon_belvar_210");
+    const std::string pdf = p.document("two.pdf", pdf_document({kBoxes, kBoxes}));
+    const std::string pwg = p.document("three.pwg", raster_document({kBoxes, kBoxes, kBoxes}, CUPS_RASTER_WRITE_PWG));
+    struct Sent {
+        std::string name;
+        const std::string *document;
+        const char *format;
+        size_t pages;
+        int id = -1;
+    };
+    std::vector<Sent> jobs;
+    for (int n = 0; n < 16; ++n) {
+        const bool raster = n % 2 == 1;
+        jobs.push_back({"together" + std::to_string(n), raster ? &pwg : &pdf,
+                        raster ? "image/pwg-raster" : "application/pdf", raster ? 3u : 2u});
+    }
+    std::vector<std::thread> clients;
+    for (Sent &job : jobs)
+        clients.emplace_back([&p, &job] {
+            // A PWG raster job for a busy printer is refused as busy (PAPPL
+            // would stream it); a client sends it again.
+            for (int attempt = 0; attempt < 100 && job.id <= 0; ++attempt) {
+                job.id = p.server.submit("p", *job.document, job.format, {{"job-name", job.name}});
+                if (job.id <= 0 && cupsLastError() == IPP_STATUS_ERROR_BUSY)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                else
+                    break;
+            }
+        });
+    for (std::thread &client : clients)
+        client.join();
+    for (const Sent &job : jobs) {
+        SCOPED_TRACE(job.name);
+        ASSERT_GT(job.id, 0);
+        const JobStatus status = p.server.wait_for_job("p", job.id);
+        ASSERT_TRUE(status.completed()) << status.state << " " << status.message << "\n" << p.server.log();
+        const decode::DecodedStream s = p.stream(job.name);
+        ASSERT_TRUE(s.valid()) << (s.violation ? decode::format_violation(*s.violation) : "");
+        EXPECT_TRUE(s.job_ended);
+        EXPECT_EQ(s.pages.size(), job.pages);
+        EXPECT_EQ(s.job_id, job.id);
+    }
+    EXPECT_TRUE(p.server.running());
 }
 
 TEST(PrinterAppJobs, RestartKeepsPrintersAndDefaults)
