@@ -150,6 +150,8 @@ pappl_system_t *create_system(int num_options, cups_option_t *options, void *dat
 
 int run_printer_app(int argc, char *argv[], AppContext &context)
 {
+    if (argc == 2 && std::strcmp(argv[1], "devices") == 0 && !avahi_daemon_running())
+        return list_devices_without_dns_sd();
     return papplMainloop(argc, argv, context.version.c_str(), kFooterHtml, static_cast<int>(context.drivers.size()),
                          context.drivers.data(), autoadd_driver, setup_driver, nullptr, nullptr, create_system,
                          nullptr, &context);

@@ -6,6 +6,8 @@
 #include <avahi-common/error.h>
 #include <avahi-common/simple-watch.h>
 
+#include <cstdio>
+
 namespace varkon::app {
 
 namespace {
@@ -37,6 +39,20 @@ bool no_discovery_page(pappl_client_t *client, void *)
     return true;
 }
 
+bool print_device(const char *info, const char *uri, const char *deviceId, void *found)
+{
+    std::printf("%s\n    %s\n", uri, info != nullptr ? info : "");
+    if (deviceId != nullptr && *deviceId != '\0')
+        std::printf("    %s\n", deviceId);
+    *static_cast<bool *>(found) = true;
+    return false;  // on to the next device
+}
+
+void print_device_error(const char *message, void *)
+{
+    std::fprintf(stderr, "varkon-printer-app: %s\n", message);
+}
+
 } // namespace
 
 bool avahi_daemon_running()
@@ -52,6 +68,15 @@ bool avahi_daemon_running()
         avahi_client_free(client);
     avahi_simple_poll_free(poll);
     return running;
+}
+
+int list_devices_without_dns_sd()
+{
+    bool found = false;
+    papplDeviceList(PAPPL_DEVTYPE_ALL & ~PAPPL_DEVTYPE_DNS_SD, print_device, &found, print_device_error, nullptr);
+    if (!found)
+        std::puts("No devices found.");
+    return 0;
 }
 
 void guard_device_discovery(pappl_system_t *system)

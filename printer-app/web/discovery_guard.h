@@ -16,4 +16,10 @@ bool avahi_daemon_running();
 // Call before papplSystemRun.
 void guard_device_discovery(pappl_system_t *system);
 
+// The "devices" sub-command when no avahi-daemon runs, where PAPPL's own
+// aborts the same way: every device but those found through DNS-SD, one URI
+// a line with its description and IEEE 1284 device ID below it. Returns the
+// exit status.
+int list_devices_without_dns_sd();
+
 } // namespace varkon::app

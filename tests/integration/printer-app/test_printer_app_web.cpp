@@ -2,7 +2,8 @@
 // The web interface of a running server: its pages answer with the footer
 // (PAPPL 1.3.1 crashes on every page without one), the printing defaults show
 // the printer options by their names, and the add-printer page of a server
-// started without avahi-daemon explains itself instead of aborting the server;
+// started without avahi-daemon explains itself instead of aborting the server
+// (and the devices sub-command lists devices instead of aborting);
 // and who reaches which page: only this machine by default, and with the
 // server open to the network, other hosts get no settings page without a login.
 #include "printer_app_server.h"
@@ -79,6 +80,19 @@ TEST(PrinterAppWeb, AddPrinterPageWithoutAvahiSaysWhy)
     EXPECT_NE(page.body.find("varkon-printer-app add"), std::string::npos);
     EXPECT_EQ(get(server.port(), "/").status, HTTP_STATUS_OK);
     EXPECT_TRUE(server.running());
+}
+
+// PAPPL's "devices" sub-command aborts without an avahi-daemon, as its
+// add-printer page does; ours lists every other kind of device.
+TEST(PrinterAppWeb, DevicesCommandWithoutAvahiListsTheOtherDevices)
+{
+    if (access("/run/avahi-daemon/pid", F_OK) == 0)
+        GTEST_SKIP() << "an avahi-daemon runs here: PAPPL lists the devices itself";
+    PrinterAppServer server;
+    const ProcessResult r = server.command({"devices"});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("Assertion"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out == "No devices found.\n" || r.out.find("://") != std::string::npos) << r.out;
 }
 
 // An IPv4 address of this machine other than loopback: a connection to it
