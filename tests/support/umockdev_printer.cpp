@@ -131,6 +131,14 @@ std::string capture(const EmulatedUsbPrinter &printer)
     put<uint32_t>(pcap, 220); // LINKTYPE_USB_LINUX_MMAPPED
 
     uint64_t id = 0;
+    if (!printer.pappl_device_id.empty()) {
+        put_control_in(pcap, id, {0x80, 0x08, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00}, {0x01});
+        const size_t length = printer.pappl_device_id.size() + 2;
+        std::vector<unsigned char> id_reply = {static_cast<unsigned char>(length >> 8),
+                                               static_cast<unsigned char>(length & 0xFF)};
+        id_reply.insert(id_reply.end(), printer.pappl_device_id.begin(), printer.pappl_device_id.end());
+        put_control_in(pcap, id, {0xA1, 0x00, 0x00, 0x00, 0x00, 0x00, 0x02, 0x04}, id_reply);
+    }
     if (printer.has_serial) {
         put_control_in(pcap, id, {0x80, 0x06, 0x00, 0x03, 0x00, 0x00, 0x04, 0x00}, {0x04, 0x03, 0x09, 0x04});
         std::vector<unsigned char> serial = {static_cast<unsigned char>(2 + 2 * printer.serial.size()), 0x03};
@@ -157,22 +165,30 @@ std::string self_path()
 
 } // namespace
 
-ProcessResult run_with_usb_printer(const EmulatedUsbPrinter &printer, const std::string &probe,
-                                   const ProcessOptions &options)
+ProcessResult run_under_usb_printer(const EmulatedUsbPrinter &printer, const std::vector<std::string> &command,
+                                    const ProcessOptions &options)
 {
     TempDir dir;
     write_file(dir.file("printer.umockdev"), description(printer));
     write_file(dir.file("printer.pcap"), capture(printer));
     ProcessOptions child = options;
-    child.env.push_back("VARKON_USB_PROBE=" + probe);
     // The preload library comes before the sanitizer runtime in the child.
     child.env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0");
     std::vector<std::string> argv = {"/usr/bin/umockdev-run"};
     if (printer.attached)
         argv.insert(argv.end(), {"--device", dir.file("printer.umockdev"), "--pcap",
                                  std::string(kSysfsPath) + "=" + dir.file("printer.pcap")});
-    argv.insert(argv.end(), {"--", self_path()});
+    argv.push_back("--");
+    argv.insert(argv.end(), command.begin(), command.end());
     return run_process(argv, child);
+}
+
+ProcessResult run_with_usb_printer(const EmulatedUsbPrinter &printer, const std::string &probe,
+                                   const ProcessOptions &options)
+{
+    ProcessOptions child = options;
+    child.env.push_back("VARKON_USB_PROBE=" + probe);
+    return run_under_usb_printer(printer, {self_path()}, child);
 }
 
 const char *usb_probe_requested()
