@@ -41,6 +41,7 @@ targets() {
     raster_options) echo "rastertoVarkon/job/job_options.cpp:GetFunctionValue|evaluate_entry|duplex_value|input_slot_value|checkOptionKey|complete_boolean|complete_density|append_parameter|read_ppd_text
         rastertoVarkon/tables/paper_tables.cpp:GetPaperSizeArray|GetPaperArrayIndex|isCutThePaper|platform_paper_table" ;;
     jbig_encoder) echo "rastertoVarkon/language/jbig_encoder.cpp rastertoVarkon/language/jbigCompress.cpp" ;;
+    raster_reader) echo "printer-app/raster/raster_reader.cpp" ;;
     *) echo "" ;;
     esac
 }

@@ -9,6 +9,7 @@
 #include "raster_calls.h"
 
 #include "pappl_caller.h"
+#include "page_geometry.h"
 #include "raster_reader.h"
 
 #include <dlfcn.h>
@@ -48,6 +49,8 @@ struct OwnRaster {
     OwnRaster(cups_raster_iocb_t read, void *context, const unsigned char *sync)
         : reader(read, context, sync, kSyncBytes)
     {
+        // The raster core refuses such pages; PAPPL would allocate their lines first.
+        reader.limit_line_bytes(varkon::PageLimits{}.maxRasterLineBytes);
     }
     RasterReader reader;
     cups_page_header2_t header{};

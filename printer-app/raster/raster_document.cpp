@@ -26,7 +26,7 @@ std::string feed_raster_pages(PrintJob &printing, RasterReader &reader)
             if (!reader.read_line(line.data()))
                 return reader.error();
             if (!printing.write_line(line.data()))
-                break;
+                return {};  // the job has ended
         }
         if (!printing.end_page())
             return {};

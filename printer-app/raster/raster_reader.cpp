@@ -3,6 +3,7 @@
 // decodes them, with whole runs filled and copied at once.
 #include "raster_reader.h"
 
+#include "raster_fields.h"
 #include "raster_input.h"
 
 #include <unistd.h>
@@ -48,6 +49,53 @@ unsigned char clear_value(unsigned colorSpace)
     default:
         return 0x00;
     }
+}
+
+// The colour count libcups gives a header that has none (and every version 1
+// header), from its colour space; 0 for a colour space it does not know, whose
+// header it then refuses.
+unsigned colors_of(unsigned colorSpace, unsigned bitsPerPixel)
+{
+    switch (colorSpace) {
+    case CUPS_CSPACE_W:
+    case CUPS_CSPACE_K:
+    case CUPS_CSPACE_WHITE:
+    case CUPS_CSPACE_GOLD:
+    case CUPS_CSPACE_SILVER:
+    case CUPS_CSPACE_SW:
+        return 1;
+    case CUPS_CSPACE_RGB:
+    case CUPS_CSPACE_CMY:
+    case CUPS_CSPACE_YMC:
+    case CUPS_CSPACE_SRGB:
+    case CUPS_CSPACE_ADOBERGB:
+    case CUPS_CSPACE_CIEXYZ:
+    case CUPS_CSPACE_CIELab:
+        return 3;
+    case CUPS_CSPACE_RGBA:
+    case CUPS_CSPACE_RGBW:
+    case CUPS_CSPACE_CMYK:
+    case CUPS_CSPACE_YMCK:
+    case CUPS_CSPACE_KCMY:
+    case CUPS_CSPACE_GMCK:
+    case CUPS_CSPACE_GMCS:
+        return 4;
+    case CUPS_CSPACE_KCMYcm:
+        return bitsPerPixel < 8 ? 6 : 4;
+    default:
+        if (colorSpace >= CUPS_CSPACE_ICC1 && colorSpace <= CUPS_CSPACE_ICCF)
+            return 3;
+        if (colorSpace >= CUPS_CSPACE_DEVICE1 && colorSpace <= CUPS_CSPACE_DEVICEF)
+            return colorSpace - CUPS_CSPACE_DEVICE1 + 1;
+        return 0;
+    }
+}
+
+bool version1_sync(const unsigned char sync[4])
+{
+    uint32_t word;
+    std::memcpy(&word, sync, sizeof word);
+    return word == CUPS_RASTER_SYNCv1 || word == CUPS_RASTER_REVSYNCv1;
 }
 
 } // namespace
@@ -136,13 +184,7 @@ RasterReader::Next RasterReader::next_page(cups_page_header2_t *header)
         compressed_ = compressed_sync(sync_);
         swapped_ = swapped_sync(sync_);
     }
-    // Lines a page was cut short of by its reader are passed over.
-    std::vector<unsigned char> skipped;
-    while (linesLeft_ > 0) {
-        skipped.resize(header_.cupsBytesPerLine);
-        if (!read_line(skipped.data()))
-            return Next::Error;
-    }
+    // As in libcups, lines left unread are read as the next header.
     if (!fill(1))
         return error_.empty() ? Next::End : Next::Error;
     unsigned char raw[kCupsRasterHeaderBytes];
@@ -156,14 +198,29 @@ RasterReader::Next RasterReader::next_page(cups_page_header2_t *header)
         fail("The document is no raster.");
         return Next::Error;
     }
-    if (!libcups_accepts(header_)) {
+    if (header_.cupsNumColors == 0 || version1_sync(sync_))
+        header_.cupsNumColors = colors_of(field_value(header_.cupsColorSpace), header_.cupsBitsPerPixel);
+    if (!libcups_accepts(header_) || header_.cupsNumColors == 0) {
+        refusedHeader_ = true;
         fail("Page " + std::to_string(page_ + 1) + " of the raster document has a header that is no page.");
         return Next::Error;
     }
+    if (header_.cupsBytesPerLine > maxLineBytes_) {
+        refusedHeader_ = true;
+        fail("Page " + std::to_string(page_ + 1) + " of the raster document has lines of " +
+             std::to_string(header_.cupsBytesPerLine) + " bytes; at most " + std::to_string(maxLineBytes_) +
+             " are printed.");
+        return Next::Error;
+    }
     ++page_;
-    linesLeft_ = header_.cupsHeight;
-    bytesPerPixel_ = (header_.cupsBitsPerPixel + 7) / 8;
-    clearValue_ = clear_value(header_.cupsColorSpace);
+    // libcups' line count and pixel size for the three colour orders: a
+    // planar page has its lines once per colour.
+    // The enumerations are read as the numbers the stream carried: they may be none of their values.
+    const unsigned order = field_value(header_.cupsColorOrder);
+    const bool chunked = order == CUPS_ORDER_CHUNKED;
+    linesLeft_ = order == CUPS_ORDER_PLANAR ? header_.cupsHeight * header_.cupsNumColors : header_.cupsHeight;
+    bytesPerPixel_ = ((chunked ? header_.cupsBitsPerPixel : header_.cupsBitsPerColor) + 7) / 8;
+    clearValue_ = clear_value(field_value(header_.cupsColorSpace));
     swapSamples_ = swapped_ && (header_.cupsBitsPerColor == 16 || header_.cupsBitsPerPixel == 12 ||
                                 header_.cupsBitsPerPixel == 16);
     repeatsLeft_ = 0;

@@ -31,10 +31,18 @@ public:
     Next next_page(cups_page_header2_t *header);
     // The next line of the page into `line` (the header's cupsBytesPerLine
     // bytes). False, with error() set, when the document ends inside the page
-    // or is no raster.
+    // or is no raster, or when the page has no more lines (a planar page has
+    // cupsHeight lines per colour, as libcups reads it).
     bool read_line(unsigned char *line);
 
     const std::string &error() const { return error_; }
+    // Whether the reading ended at a page header that libcups, or the limit
+    // below, refuses.
+    bool refused_header() const { return refusedHeader_; }
+
+    // Pages with longer lines are refused before anyone allocates a line:
+    // libcups takes up to 2 GiB, and no printer of ours prints such a page.
+    void limit_line_bytes(uint32_t maxLineBytes) { maxLineBytes_ = maxLineBytes; }
 
 private:
     bool fill(size_t wanted);
@@ -65,6 +73,8 @@ private:
     bool swapSamples_ = false;
     unsigned repeatsLeft_ = 0;      // times the last decoded line comes again
     std::vector<unsigned char> lastLine_;
+    uint32_t maxLineBytes_ = UINT32_MAX;
+    bool refusedHeader_ = false;
     std::string error_;
 };
 

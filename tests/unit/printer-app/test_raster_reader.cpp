@@ -2,7 +2,7 @@
 // The server's raster reader against libcups' own: the same headers and the
 // same lines, ending at the same line, for the streams libcups writes (PWG,
 // compressed and uncompressed CUPS raster), for hand-made runs at the edges
-// of the format, for the other byte order, for random run bytes and for every
+// of the format and the three colour orders, for the other byte order, for random run bytes and for every
 // cut of a stream; whatever size the reads come in.
 #include "raster_reader.h"
 #include "raster_writer.h"
@@ -179,6 +179,10 @@ TEST(RasterReader, RunsAtTheEdgesOfTheFormatDecodeAsLibcupsDecodesThem)
         std::string runs;
     };
     const std::string s = std::string("\x00", 1);
+    cups_page_header2_t banded = header_of(2, 2, 8, 3, CUPS_CSPACE_RGB);
+    banded.cupsColorOrder = CUPS_ORDER_BANDED;
+    cups_page_header2_t planar = header_of(2, 2, 8, 3, CUPS_CSPACE_RGB);
+    planar.cupsColorOrder = CUPS_ORDER_PLANAR;
     const Case cases[] = {
         {"clear to the line end in gray is white", header_of(10, 2, 8, 1, CUPS_CSPACE_SW),
          s + "\x01\x07\x80" + s + "\x80"},
@@ -194,6 +198,9 @@ TEST(RasterReader, RunsAtTheEdgesOfTheFormatDecodeAsLibcupsDecodesThem)
         {"three-byte pixels repeated", header_of(5, 1, 8, 3, CUPS_CSPACE_SRGB), s + "\x02\x01\x02\x03\xfe\x04\x05\x06\x07\x08\x09"},
         {"a page that ends inside a run", header_of(10, 2, 8, 1, CUPS_CSPACE_SW), s + "\x09\x01" + s + "\xf8" + "ab"},
         {"a page that ends before its line repeat", header_of(4, 3, 8, 1, CUPS_CSPACE_SW), s + "\x03\x07"},
+        {"banded pixels are one colour wide", banded, s + "\x01\x10\x80" + s + "\x00\x20\xfe\x01\x02\x03"},
+        {"a planar page has its lines once per colour", planar,
+         s + "\x80" + s + "\x01\x01\x80" + "\x02\x02\x80" + s + "\x03\x80" + "\x01\x04\x80"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -281,6 +288,38 @@ TEST(RasterReader, HeadersLibcupsRefusesAreRefused)
     RasterReader::Next end;
     with_reader("not a raster document at all, but long enough to hold a header" + std::string(2000, ' '), 64, &end);
     EXPECT_EQ(end, RasterReader::Next::Error);
+}
+
+TEST(RasterReader, AHeaderWithoutAColourCountGetsLibcupsCountOrIsRefusedLikeIt)
+{
+    for (const unsigned bits : {8u, 4u}) {
+        for (unsigned space = 0; space < 70; ++space) {
+            SCOPED_TRACE(std::to_string(space) + " at " + std::to_string(bits) + " bits");
+            cups_page_header2_t h = header_of(8, 1, bits, 1, CUPS_CSPACE_SW);
+            std::memcpy(&h.cupsColorSpace, &space, sizeof space);
+            h.cupsNumColors = 0;
+            for (const bool swapped : {false, true}) {
+                const std::string stream = hand_made(h, std::string("\x00\x80", 2), swapped);
+                ASSERT_TRUE(with_reader(stream) == with_libcups(stream));
+            }
+        }
+    }
+}
+
+TEST(RasterReader, PagesWithLongerLinesThanItsLimitAreRefusedBeforeAnyLineIsRead)
+{
+    cups_page_header2_t wide = header_of(70000, 1, 8, 1, CUPS_CSPACE_SW);
+    const std::string stream = hand_made(wide, std::string("\x00\x80", 2));
+    MemoryStream limited{stream, 1 << 20};
+    RasterReader reader(MemoryStream::read, &limited);
+    reader.limit_line_bytes(65536);
+    cups_page_header2_t h;
+    EXPECT_EQ(reader.next_page(&h), RasterReader::Next::Error);
+    EXPECT_TRUE(reader.refused_header());
+    EXPECT_NE(reader.error().find("70000 bytes"), std::string::npos) << reader.error();
+    // Without a limit the page is libcups's.
+    EXPECT_TRUE(with_reader(stream) == with_libcups(stream));
+    EXPECT_EQ(with_libcups(stream).lines.size(), 1u);
 }
 
 TEST(RasterReader, ReadsADescriptorToItsEnd)
