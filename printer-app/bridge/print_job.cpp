@@ -3,6 +3,8 @@
 // for the documents it reads itself (PWG raster, Apple raster, JPEG, PNG).
 #include "print_job.h"
 
+#include "raster_calls.h"
+
 #include <malloc.h>
 
 #include <cstring>
@@ -221,6 +223,7 @@ bool raster_start_job(pappl_job_t *job, pappl_pr_options_t *options, pappl_devic
         papplJobSetMessage(job, "The printer's driver is not one of this application's.");
         return false;
     }
+    take_raster_problem();  // left over from an earlier stream on this thread
     papplJobSetData(job, new PrintJob(job, *options, device, *driver));
     return true;
 }
@@ -253,6 +256,11 @@ bool raster_end_job(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
 {
     std::unique_ptr<PrintJob> printing(print_job(job));
     papplJobSetData(job, nullptr);
+    // A document cut inside a page header, or one with a page refused before
+    // PAPPL saw it, fails the job with the reason.
+    const std::string problem = take_raster_problem();
+    if (printing != nullptr && !problem.empty() && !printing->check_canceled())
+        printing->fail(problem);
     return printing != nullptr && printing->finish();
 }
 

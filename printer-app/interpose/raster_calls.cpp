@@ -93,6 +93,15 @@ Streams &streams()
     return s;
 }
 
+// Per thread, since PAPPL reads each stream and runs its job's callbacks on one thread.
+thread_local std::string problemOfThisThread;
+
+void note_problem(const RasterReader &reader)
+{
+    if (!reader.error().empty())
+        problemOfThisThread = reader.error();
+}
+
 OwnRaster *own_raster(const cups_raster_t *r)
 {
     Streams &s = streams();
@@ -161,6 +170,13 @@ namespace varkon::app {
 
 bool pwg_raster_read_by_program() { return libcups().openIO != nullptr; }
 
+std::string take_raster_problem()
+{
+    std::string problem;
+    problem.swap(problemOfThisThread);
+    return problem;
+}
+
 } // namespace varkon::app
 
 extern "C" __attribute__((visibility("default"))) cups_raster_t *cupsRasterOpenIO(cups_raster_iocb_t iocb, void *ctx,
@@ -179,8 +195,12 @@ extern "C" __attribute__((visibility("default"))) unsigned cupsRasterReadHeader2
         return libcups().readHeader2(r, h);
     o->inPage = false;
     o->lineTaken = 0;
-    if (h == nullptr || o->reader.next_page(&o->header) != RasterReader::Next::Page)
+    if (h == nullptr)
         return 0;
+    if (o->reader.next_page(&o->header) != RasterReader::Next::Page) {
+        note_problem(o->reader);
+        return 0;
+    }
     o->inPage = true;
     *h = o->header;
     return 1;
@@ -192,7 +212,10 @@ extern "C" __attribute__((visibility("default"))) unsigned cupsRasterReadPixels(
     OwnRaster *o = own_raster(r);
     if (o == nullptr)
         return libcups().readPixels(r, p, len);
-    return p != nullptr ? read_pixels(*o, p, len) : 0;
+    const unsigned got = p != nullptr ? read_pixels(*o, p, len) : 0;
+    if (got == 0)
+        note_problem(o->reader);
+    return got;
 }
 
 extern "C" __attribute__((visibility("default"))) void cupsRasterClose(cups_raster_t *r)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Jobs that do not simply print, through a running server: a cancellation
-// through IPP ends the stream after a whole page with the job end; a cut PWG
-// raster, a corrupt JPEG, a broken PDF and a page at a resolution the printer
+// through IPP ends the stream after a whole page with the job end; a PWG
+// raster cut inside a page or a header, or with lines of 2 GiB, a corrupt JPEG, a broken PDF and a page at a resolution the printer
 // lacks each end their own job with a reason while the next job prints; a
 // printer whose device goes away mid-job fails that job and the server goes
 // on; jobs sent together to a folder printer each get their own whole file; a
@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstddef>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -113,8 +114,21 @@ TEST(PrinterAppJobs, BadDocumentsEndTheirOwnJobWithAReason)
         std::string data;
         const char *reason; // a word of the job message
     };
+    // The second page's header (PWG raster headers start with "PwgRaster"), and
+    // one that asks for lines of nearly 2 GiB in its place.
+    const size_t second = pwg.find("PwgRaster", pwg.find("PwgRaster") + 1);
+    ASSERT_NE(second, std::string::npos);
+    std::string huge = pwg.substr(second, sizeof(cups_page_header2_t));
+    const auto put_big_endian = [&huge](size_t at, uint32_t value) {
+        for (int n = 0; n < 4; ++n)
+            huge[at + n] = static_cast<char>(value >> (24 - 8 * n));
+    };
+    put_big_endian(offsetof(cups_page_header2_t, cupsWidth), 0x7FFFFFF0);
+    put_big_endian(offsetof(cups_page_header2_t, cupsBytesPerLine), 0x7FFFFFF0);
     const Bad bad[] = {
         {"cut", "image/pwg-raster", pwg.substr(0, pwg.size() * 3 / 4), "raster"},
+        {"cut-in-a-header", "image/pwg-raster", pwg.substr(0, second + 100), "header of page 2"},
+        {"2-GiB-lines", "image/pwg-raster", pwg.substr(0, second) + huge + std::string(64, '\x80'), "bytes"},
         {"jpeg", "image/jpeg", std::string("\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x01", 13) + std::string(500, '\x17'),
          ""},
         {"pdf", "application/pdf", "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 9 0 R >> endobj\ntrailer <<>>\n%%EOF\n",
