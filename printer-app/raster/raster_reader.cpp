@@ -153,8 +153,7 @@ bool RasterReader::fill(size_t wanted)
     return end_ - start_ >= wanted;
 }
 
-// `count` bytes of the document into `to`, through the buffer or, for large
-// literal runs, as the buffer holds them.
+// The next `count` bytes of the document into `to`.
 bool RasterReader::take(unsigned char *to, size_t count)
 {
     while (count > 0) {

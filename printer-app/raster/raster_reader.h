@@ -23,6 +23,8 @@ public:
     // Reads through `read` (as libcups' raster reader does), after the
     // `given` bytes at `start` that were read from it already.
     RasterReader(cups_raster_iocb_t read, void *context, const unsigned char *start = nullptr, size_t given = 0);
+    RasterReader(const RasterReader &) = delete;
+    RasterReader &operator=(const RasterReader &) = delete;
 
     enum class Next { Page, End, Error };
     // The next page's header: Page, End where the document ends between pages,
