@@ -110,6 +110,13 @@ OwnRaster *own_raster(const cups_raster_t *r)
     return it != s.own.end() ? it->second.get() : nullptr;
 }
 
+bool pwg_sync(const unsigned char *sync)
+{
+    uint32_t word;
+    std::memcpy(&word, sync, sizeof word);
+    return word == CUPS_RASTER_SYNCv2 || word == CUPS_RASTER_REVSYNCv2;
+}
+
 cups_raster_t *open_for_pappl(cups_raster_iocb_t iocb, void *ctx, cups_mode_t mode)
 {
     auto replay = std::make_unique<Replay>(Replay{iocb, ctx, {}, 0});
@@ -120,7 +127,7 @@ cups_raster_t *open_for_pappl(cups_raster_iocb_t iocb, void *ctx, cups_mode_t mo
         replay->given += static_cast<size_t>(got);
     }
     Streams &s = streams();
-    if (replay->given == kSyncBytes && RasterReader::compressed_sync(replay->sync)) {
+    if (replay->given == kSyncBytes && pwg_sync(replay->sync)) {
         auto own = std::make_unique<OwnRaster>(iocb, ctx, replay->sync);
         auto *handle = reinterpret_cast<cups_raster_t *>(own.get());
         const std::lock_guard<std::mutex> hold(s.lock);

@@ -19,17 +19,19 @@ namespace {
 constexpr size_t kReadSize = 256 * 1024;
 constexpr unsigned char kClearToLineEnd = 128;
 
-uint32_t sync_word(const unsigned char sync[4])
+// Version 2 streams (PWG raster among them) are the compressed ones.
+bool compressed_sync(const unsigned char sync[4])
 {
     uint32_t word;
     std::memcpy(&word, sync, sizeof word);
-    return word;
+    return word == CUPS_RASTER_SYNCv2 || word == CUPS_RASTER_REVSYNCv2;
 }
 
 // Written on a host of the other byte order.
 bool swapped_sync(const unsigned char sync[4])
 {
-    const uint32_t word = sync_word(sync);
+    uint32_t word;
+    std::memcpy(&word, sync, sizeof word);
     return word == CUPS_RASTER_REVSYNC || word == CUPS_RASTER_REVSYNCv1 || word == CUPS_RASTER_REVSYNCv2;
 }
 
@@ -91,17 +93,12 @@ unsigned colors_of(unsigned colorSpace, unsigned bitsPerPixel)
 
 bool version1_sync(const unsigned char sync[4])
 {
-    const uint32_t word = sync_word(sync);
+    uint32_t word;
+    std::memcpy(&word, sync, sizeof word);
     return word == CUPS_RASTER_SYNCv1 || word == CUPS_RASTER_REVSYNCv1;
 }
 
 } // namespace
-
-bool RasterReader::compressed_sync(const unsigned char sync[4])
-{
-    const uint32_t word = sync_word(sync);
-    return word == CUPS_RASTER_SYNCv2 || word == CUPS_RASTER_REVSYNCv2;
-}
 
 RasterReader::RasterReader(int fd) : fd_(fd), read_(read_descriptor), context_(&fd_), buffer_(kReadSize) {}
 
@@ -254,9 +251,43 @@ bool RasterReader::read_line(unsigned char *line)
     return true;
 }
 
+// The runs that lie whole in the buffer, the bulk of a line, decoded without
+// a look at the document; ends at the first that might not.
+size_t RasterReader::decode_buffered_runs(unsigned char *line, size_t at)
+{
+    const size_t bytes = header_.cupsBytesPerLine;
+    const size_t bpp = bytesPerPixel_;
+    const size_t longestRun = 1 + 128 * bpp;
+    const unsigned char *next = buffer_.data() + start_;
+    const unsigned char *const end = buffer_.data() + end_;
+    while (at < bytes && static_cast<size_t>(end - next) >= longestRun) {
+        const unsigned count = *next++;
+        const size_t left = bytes - at;
+        if (count == kClearToLineEnd) {
+            std::memset(line + at, clearValue_, left);
+            at = bytes;
+        } else if (count > kClearToLineEnd) {
+            const size_t n = std::min((257 - count) * bpp, left);
+            std::memcpy(line + at, next, n);
+            next += n;
+            at += n;
+        } else {
+            const size_t n = std::min((count + 1) * bpp, left);
+            if (bpp == 1) {
+                std::memset(line + at, *next, n);
+            } else {
+                for (size_t x = 0; x + bpp <= n; x += bpp)
+                    std::memcpy(line + at + x, next, bpp);
+            }
+            next += bpp;
+            at += n;
+        }
+    }
+    start_ = static_cast<size_t>(next - buffer_.data());
+    return at;
+}
+
 // One line group: its repeat count, then runs of repeated and literal pixels.
-// Each run is decoded from the buffer in one piece; the buffer is refilled
-// only when a run reaches past what was read.
 bool RasterReader::decode_line(unsigned char *line)
 {
     if (!fill(1))
@@ -266,28 +297,36 @@ bool RasterReader::decode_line(unsigned char *line)
     const size_t bpp = bytesPerPixel_;
     size_t at = 0;
     while (at < bytes) {
-        if (start_ == end_ && !fill(1))
+        at = decode_buffered_runs(line, at);
+        if (at == bytes)
+            break;
+        // A run that may reach past the bytes read so far.
+        if (!fill(1))
             return false;
-        const unsigned count = buffer_[start_];
+        const unsigned count = buffer_[start_++];
         const size_t left = bytes - at;
-        const bool clear = count == kClearToLineEnd, literal = count > kClearToLineEnd;
-        const size_t n = clear ? left : std::min((literal ? 257 - count : count + 1) * bpp, left);
-        const size_t runBytes = 1 + (clear ? 0 : literal ? n : bpp);
-        if (end_ - start_ < runBytes && !fill(runBytes))
-            return false;
-        const unsigned char *data = buffer_.data() + start_ + 1;
-        if (clear) {
-            std::memset(line + at, clearValue_, n);
-        } else if (literal) {
-            std::memcpy(line + at, data, n);
-        } else if (bpp == 1) {
-            std::memset(line + at, *data, n);
+        if (count == kClearToLineEnd) {
+            std::memset(line + at, clearValue_, left);
+            at = bytes;
+        } else if (count > kClearToLineEnd) {
+            const size_t n = std::min((257 - count) * bpp, left);
+            if (!take(line + at, n))
+                return false;
+            at += n;
         } else {
-            for (size_t x = 0; x + bpp <= n; x += bpp)
-                std::memcpy(line + at + x, data, bpp);
+            const size_t n = std::min((count + 1) * bpp, left);
+            if (!fill(bpp))
+                return false;
+            const unsigned char *pixel = buffer_.data() + start_;
+            if (bpp == 1) {
+                std::memset(line + at, *pixel, n);
+            } else {
+                for (size_t x = 0; x + bpp <= n; x += bpp)
+                    std::memcpy(line + at + x, pixel, bpp);
+            }
+            start_ += bpp;
+            at += n;
         }
-        start_ += runBytes;
-        at += n;
     }
     repeatsLeft_ = std::min<uint32_t>(repeats, linesLeft_ - 1);
     if (repeatsLeft_ > 0)

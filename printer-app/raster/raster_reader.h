@@ -26,9 +26,6 @@ public:
     RasterReader(const RasterReader &) = delete;
     RasterReader &operator=(const RasterReader &) = delete;
 
-    // Version 2 streams (PWG raster among them) are the compressed ones.
-    static bool compressed_sync(const unsigned char sync[4]);
-
     enum class Next { Page, End, Error };
     // The next page's header: Page, End where the document ends between pages,
     // or Error (see error()). A header is checked only as far as libcups
@@ -53,6 +50,7 @@ private:
     bool fill(size_t wanted);
     bool take(unsigned char *to, size_t count);
     bool decode_line(unsigned char *line);
+    size_t decode_buffered_runs(unsigned char *line, size_t at);
     bool fail(const std::string &why);
 
     static ssize_t read_descriptor(void *fd, unsigned char *buffer, size_t length);
